@@ -1,0 +1,28 @@
+// Runs the built hdrmend in a child process and collects what it printed.
+#ifndef HDRMEND_TESTS_APP_COMMANDRUNNER_H_
+#define HDRMEND_TESTS_APP_COMMANDRUNNER_H_
+
+#include <string>
+#include <vector>
+
+struct CommandResult {
+  int status = -1;  // exit status, or -1 when the child did not exit
+  int signal = 0;   // the signal that ended the child, if any
+  std::string out;  // standard output
+  std::string err;  // standard error
+};
+
+struct CommandOptions {
+  std::string directory;         // working directory; empty: unchanged
+  std::vector<std::string> env;  // NAME=value pairs added to the environment
+  long fileSizeLimit = -1;       // RLIMIT_FSIZE in bytes; -1: unchanged
+  bool ignoreSigxfsz = false;    // so a write past the limit fails with EFBIG
+  int timeoutSeconds = 60;       // killed with SIGKILL after this
+};
+
+// Runs `program` with `args` (argv[0] is `program`). The arguments reach the
+// child unchanged: no shell is involved.
+CommandResult RunCommand(const std::string& program, const std::vector<std::string>& args,
+                         const CommandOptions& options = CommandOptions());
+
+#endif  // HDRMEND_TESTS_APP_COMMANDRUNNER_H_
