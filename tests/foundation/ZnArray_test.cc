@@ -7,6 +7,8 @@
 #include <ios>
 #include <string>
 
+#include "foundation/ZnStr.h"
+
 namespace {
 
 // The size and layout of a glob record: two coordinates and a pixel count.
@@ -192,6 +194,22 @@ TEST_F(ZnArrayTest, AssignmentAndCopiesAreDeep) {
   copy = std::move(moved);
   EXPECT_EQ(0, moved.count());
   EXPECT_EQ(7, *copy[2].value);
+}
+
+TEST_F(ZnArrayTest, ShrinkingStringsReleasesTheirBufferReferences) {
+  ZnDArray<ZnStr> lines;
+  lines.resize(4, ZnStr("shared"));
+  lines[3] = "own";
+  EXPECT_EQ(3, lines[0].refCount());
+  ZnStr survivor = lines[1];
+  lines.append(survivor);
+  EXPECT_EQ(5, survivor.refCount());
+  lines.setCount(1);
+  EXPECT_EQ(2, survivor.refCount());
+  EXPECT_STREQ("shared", survivor.c_str());
+  lines.setCount(0);
+  EXPECT_EQ(1, survivor.refCount());
+  EXPECT_STREQ("shared", survivor.c_str());
 }
 
 TEST_F(ZnArrayTest, FailureReportText) {
