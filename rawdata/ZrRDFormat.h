@@ -1,0 +1,160 @@
+// The two encodings of a raw data file, field by field.
+//
+// A binary file starts with the identification line "Kyo Raw Data File
+// Binary", the version line "v1.00" and a counts header (a size byte, then the
+// number of cameras in 2 bytes and the number of frames in 4, little-endian).
+// A text file starts with two lines: the number of cameras, then the number of
+// frames. Frame records follow until the end of the file: a frame header (the
+// frame number and an optional timecode), then one camera record per camera,
+// each a glob count and that many globs. Binary coordinates are stored in
+// units of 1/128 pixel in 16 bits, so from 0 to just under 512 pixels; text
+// coordinates carry 4 decimals.
+//
+// Decoders read from the stream's current position. They report failures
+// through ZnReportError, oldest and most specific first, and leave the stream
+// failed, so every later read fails as well; the one exception is a version
+// that is not supported, which leaves the stream in exactly the bad state. The
+// bool results are false exactly when the decoder reported an error (for the
+// identification check: when it rejected the file). Where the input ends
+// within or right after a field that needs no report (an empty input at the
+// encoding test, a version line without its newline, a counts header cut
+// short), the stream is failed without a report and the next decoder reports.
+// Messages that name a number are composed in full before they are reported.
+//
+// Encoders write to the stream without examining its state.
+#ifndef HDRMEND_RAWDATA_ZRRDFORMAT_H_
+#define HDRMEND_RAWDATA_ZRRDFORMAT_H_
+
+#include <cstdint>
+#include <istream>
+#include <ostream>
+
+#include "rawdata/ZrRDFrame.h"
+
+enum class ZrRDFormat { Text = 1, Binary = 2 };
+
+// The highest number of globs one binary camera record can hold.
+constexpr int ZrRDMaxBinaryGlobs = 65535;
+
+// ---- Header decoders ----
+
+// Peeks at the first byte: a binary file starts with the letter K of its
+// identification line; anything else, and an empty stream, is text. The byte
+// is put back. An empty stream is left with eof and fail set, as get() leaves
+// it.
+bool ZrRDIsBinary(std::istream& in);
+
+// Reads the identification and version lines of a binary file, through the
+// newline after the version. Accepts an identification that is "Kyo Raw Data
+// File Binary" or a leading part of it, and any version from 1.00 up to, not
+// including, 2.00. Messages: "Invalid datafile header id.", "Unable to read
+// datafile version number.", "Unsupported datafile version %.2f.  Application
+// uses version %.2f." (the stream is then exactly bad).
+bool ZrRDCheckIdentification(std::istream& in);
+
+// Reads the binary counts header. A size byte below 6 is refused; bytes after
+// the sixth are skipped. Messages: "Unable to read header information.",
+// "Invalid header size."; on these the outputs are not written. A body cut
+// short by the end of the input is not reported: the stream is failed and the
+// missing bytes count as 0, so the first frame header read reports instead.
+bool ZrRDReadBinaryCounts(std::istream& in, int* cameras, int* frames);
+
+// Reads the two text counts. Messages: "Unable to read number of cameras.",
+// "Unable to read number of frames.". An output is written only when its number
+// was read.
+bool ZrRDReadTextCounts(std::istream& in, int* cameras, int* frames);
+
+// ---- Frame record decoders ----
+
+// Reads a binary frame header into frame.number and frame.timecode (a
+// timecode read from a binary file has rate 0). A record shorter than 4
+// bytes yields the number from the bytes present; missing timecode parts count
+// as 0. A part count of 1 to 3 keeps the timecode and adds the warning
+// "Invalid timecode for frame <number>". Messages: "Unable to read frame
+// number.", twice when the input ends before the size byte; the frame's number
+// is then unchanged and its timecode absent.
+bool ZrRDReadBinaryFrameHeader(std::istream& in, ZrRDFrame& frame);
+
+// Reads a text frame header line: the frame number and, on the rest of the
+// line, an optional timecode (a rate after a slash is kept). Messages:
+// "Unable to read frame number." (frame unchanged); "Unable to read timecode."
+// and "Unable to convert "%s" to timecode." (number stored, timecode
+// unchanged).
+bool ZrRDReadTextFrameHeader(std::istream& in, ZrRDFrame& frame);
+
+// Reads one binary camera record into camera.globs (pixels 1 for each glob).
+// Messages, after those of ZrRDRead16: "File read error." when the count is
+// missing; "Cannot read X coordinate." or "Cannot read Y coordinate.", then
+// "Unable to read glob <position>"; the globs are then empty.
+bool ZrRDReadBinaryGlobs(std::istream& in, ZrRDCamera& camera);
+
+// Reads one text camera record into camera.globs. Messages: "Error reading
+// number of globs for camera." (also for a negative count); "Unable to read
+// number of pixels.", "Error reading value for x." or "Error reading value for
+// y.", then "Unable to read data for glob."; the globs are then empty.
+bool ZrRDReadTextGlobs(std::istream& in, ZrRDCamera& camera);
+
+// Read the camera records of a frame into its slots 0 to cameraCount() - 1,
+// so the caller sets the camera count first. Slot i gets id i + 1; a camera
+// already in a slot is reused. When a camera cannot be read every camera of
+// the frame is deleted (no slots are left) and, after the glob messages, the
+// binary form reports "Cannot read camera <number>", the text form "Cannot
+// read data for camera." and then "The last successfully read camera was %d."
+// or "An error occurred reading the first camera.".
+bool ZrRDReadBinaryCameras(std::istream& in, ZrRDFrame& frame);
+bool ZrRDReadTextCameras(std::istream& in, ZrRDFrame& frame);
+
+// The two above, chosen by encoding.
+bool ZrRDReadFrameHeader(std::istream& in, bool binary, ZrRDFrame& frame);
+bool ZrRDReadCameras(std::istream& in, bool binary, ZrRDFrame& frame);
+
+// Two bytes, little-endian; 0 when they cannot be read. Messages: "Hit end of
+// file." when the stream reached its end, "Error reading file." otherwise.
+uint16_t ZrRDRead16(std::istream& in);
+
+// ---- Encoders ----
+
+// "Kyo Raw Data File Binary" and "v1.00", each with its newline. Leaves the
+// stream's precision at 2 and its fixed flag clear.
+void ZrRDWriteIdentification(std::ostream& os);
+// The size byte 6, the low 16 bits of cameras and the 4 bytes of frames.
+void ZrRDWriteBinaryCounts(std::ostream& os, int frames, int cameras);
+// The number of cameras and the number of frames, one per line.
+void ZrRDWriteTextCounts(std::ostream& os, int frames, int cameras);
+// The whole file header of the format: the identification and binary counts,
+// or the text counts; nothing for any other format value.
+void ZrRDWriteFileHeader(std::ostream& os, ZrRDFormat format, int frames, int cameras);
+
+// 4 bytes of frame number, plus 5 of timecode when the frame has one. The rate
+// is not stored.
+void ZrRDWriteBinaryFrameHeader(std::ostream& os, const ZrRDFrame& frame);
+// One camera record per slot. The binary form holds at most 65535 globs per
+// camera: a camera with more is written with its first 65535 globs and the
+// warning "Only the first 65535 of the <n> globs of camera <id> in frame
+// <number> were written." is reported.
+void ZrRDWriteBinaryCameras(std::ostream& os, const ZrRDFrame& frame);
+// The frame number, and " hh:mm:ss:ff" when the frame has a timecode (without
+// its rate), then a newline.
+void ZrRDWriteTextFrameHeader(std::ostream& os, const ZrRDFrame& frame);
+// The camera records separated by newlines; each is the glob count followed by
+// one line per glob: pixels, x and y, the coordinates with 4 decimals,
+// left-aligned in 8 columns. Leaves the stream's precision at 4 with its left
+// and fixed flags clear.
+void ZrRDWriteTextCameras(std::ostream& os, const ZrRDFrame& frame);
+// A whole frame record: header and cameras, and for text a closing newline.
+// Nothing for any other format value. An empty camera slot is written as a
+// camera without globs.
+void ZrRDWriteFrame(std::ostream& os, const ZrRDFrame& frame, ZrRDFormat format);
+
+// The low byte, then the high byte.
+void ZrRDWrite16(std::ostream& os, uint16_t value);
+
+// ---- Binary coordinates ----
+
+// To 1/128 pixel, rounded to nearest: negative values become 0, values from
+// 512 pixels up become 65535. NaN, and products with 128 of 2^31 or more
+// (infinity included), become 0.
+uint16_t ZrRDEncodeCoordinate(float value);
+inline float ZrRDDecodeCoordinate(uint16_t value) { return value * 0.0078125f; }
+
+#endif  // HDRMEND_RAWDATA_ZRRDFORMAT_H_
