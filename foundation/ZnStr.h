@@ -174,7 +174,7 @@ class ZnStr {
   // in the stream; the stream state is left as get() leaves it.
   ZnStr& read(std::istream& in, int n, char delim = '\n');
 
-  // Text utilities, defined in foundation/ZnStrText.cc.
+  // Text utilities, described in foundation/ZnStrText.h.
   ZnStr& dedent();
   ZnStr& expandEnvVars();
   ZnStr expandedEnvVars() const;
