@@ -1,0 +1,78 @@
+#include "rawdata/ZrRDFileWriter.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "foundation/ZnMessage.h"
+#include "streams/ZnCompFStream.h"
+#include "system/ZnFileUtils.h"
+#include "system/ZnProcess.h"
+
+ZrRDFileWriter::ZrRDFileWriter(const char* path, int frames, int cameras, ZrRDFormat format)
+    : format_(format), name_(path != nullptr ? path : "") {
+  // A writer that could not create its file has failed: close() says so.
+  failed_ = true;
+  if (!ZnCanWrite(name_.c_str())) return;
+  stream_ = new ZnCompOFStream(name_.c_str());
+  if (stream_->fail()) {
+    delete stream_;
+    stream_ = nullptr;
+    ZnReportError("Unable to open \"%s\".", name_.c_str());
+    return;
+  }
+  failed_ = false;
+  errno = 0;
+  ZrRDWriteFileHeader(*stream_, format_, frames, cameras);
+  checkStream(errno);
+}
+
+ZrRDFileWriter::~ZrRDFileWriter() { close(); }
+
+void ZrRDFileWriter::reportWriteFailure(int error) {
+  if (failed_) return;
+  failed_ = true;
+  if (error != 0) {
+    char* text = ZnErrorText(error);
+    if (text != nullptr) {
+      ZnReportError("%s.", text);
+      free(text);
+    }
+  }
+  ZnReportError("Unable to write \"%s\".", name_.c_str());
+}
+
+bool ZrRDFileWriter::checkStream(int error) {
+  if (!stream_->fail()) return true;
+  reportWriteFailure(error);
+  return false;
+}
+
+bool ZrRDFileWriter::writeFrame(const ZrRDFrame& frame) {
+  if (!isOpen()) return false;
+  // The stream keeps no error number; the one the failing write left is
+  // caught before anything else can overwrite it.
+  errno = 0;
+  ZrRDWriteFrame(*stream_, frame, format_);
+  return checkStream(errno);
+}
+
+bool ZrRDFileWriter::close() {
+  if (stream_ == nullptr) return !failed_;
+  if (!failed_) {
+    errno = 0;
+    stream_->flush();
+    checkStream(errno);
+  }
+  // A compressor that failed is reported by the stream itself; a plain file
+  // whose close failed only leaves the fail bit. The state is left as it is:
+  // the stream judges from it whether the compressor got all the data.
+  ZnMessage* before = ZnMessages.first();
+  errno = 0;
+  stream_->close();
+  int error = errno;
+  bool reported = ZnMessages.first() != before && ZnMessages.errorPending();
+  if (stream_->fail() || reported) reportWriteFailure(reported ? 0 : error);
+  delete stream_;
+  stream_ = nullptr;
+  return !failed_;
+}
