@@ -38,6 +38,8 @@
 //    failure it had already ended with is still reported).
 //  - The destructor closes as close() does when the caller did not; its
 //    report goes to the message list, where only errorPending() can see it.
+//  - With SIGCHLD set to be ignored the system discards the filter's exit
+//    status; close() cannot vouch for the file then and reports a failure.
 //
 // SIGPIPE: while a compressing stream is open, SIGPIPE is ignored if its action
 // was the default, so that a compressor that dies turns our writes into write
