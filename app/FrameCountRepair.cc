@@ -1,8 +1,175 @@
 #include "app/FrameCountRepair.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <iostream>
 
-int RepairFrameCount(const char* /*program*/, const char* /*path*/) {
-  std::cerr << "\n\nERROR: The frame-count repair is not available yet.\n\n";
+#include "foundation/ZnMessage.h"
+#include "foundation/ZnStr.h"
+#include "rawdata/ZrRDFileReader.h"
+#include "rawdata/ZrRDFileWriter.h"
+#include "rawdata/ZrRDFormat.h"
+#include "rawdata/ZrRDFrame.h"
+#include "streams/ZnSStream.h"
+#include "system/ZnPathUtils.h"
+
+namespace {
+
+// The file to repair. A symbolic link is followed, so that the file it points
+// to is repaired and the link stays a link.
+ZnStr FileToRepair(const char* path) {
+  struct stat status;
+  if (lstat(path, &status) == 0 && S_ISLNK(status.st_mode)) {
+    char resolved[PATH_MAX];
+    if (realpath(path, resolved) != nullptr) return ZnStr(resolved);
+  }
+  return ZnStr(path);
+}
+
+// The name of the copy: the file's name, a dot and the process id, with a
+// compression extension kept last so that the copy is compressed the same way.
+ZnStr TemporaryName(const ZnStr& name) {
+  ZnStr extension;
+  ZnOSStream os;
+  if (ZnFindCompressionExtension(name, &extension)) {
+    os << name.dropRight(extension.length() + 1) << "." << getpid() << "." << extension;
+  } else {
+    os << name << "." << getpid();
+  }
+  return ZnStr(os.str());
+}
+
+// Counts the frames that can be read. Returns false, with the reason pending
+// in the message list, when a frame cannot be read or when a frame header
+// cannot be read although more data follows it: copying would then silently
+// drop every frame behind the damage.
+bool CountFrames(ZrRDFileReader& reader, const ZnStr& name, int* counted) {
+  ZrRDFrame frame;
+  *counted = 0;
+  for (;;) {
+    int number = reader.nextFrameNumber();
+    if (number == 0) break;
+    ++*counted;
+    reader.readFrame(frame);
+    if (ZnMessages.errorPending()) return false;
+  }
+  if (ZnMessages.errorPending()) {
+    // A header that cannot be read is the normal end of the file when the
+    // input ended during it.
+    if (!reader.atEndOfData()) {
+      ZnReportError("The header of frame record %d cannot be read, and more data follows it.",
+                    *counted + 1);
+      ZnReportError("Unable to repair \"%s\".  The file was not changed.", name.c_str());
+      return false;
+    }
+    ZnClearMessages();
+  }
+  return true;
+}
+
+// Makes the copy carry the permission bits, owner and group of the file it
+// replaces. Changing the owner fails without privileges; that is no reason to
+// give up the repair.
+void CopyOwnership(const ZnStr& from, const ZnStr& to) {
+  struct stat status;
+  if (stat(ZnCompressedVariant(from).c_str(), &status) != 0) return;
+  if (chown(to.c_str(), status.st_uid, status.st_gid) != 0) {
+    // Keep at least the group where that is allowed.
+    if (chown(to.c_str(), static_cast<uid_t>(-1), status.st_gid) != 0) {
+    }
+  }
+  chmod(to.c_str(), status.st_mode & 07777);
+}
+
+// Flushes a file (or directory) to stable storage.
+bool SyncToDisk(const char* path, bool directory) {
+  int fd = open(path, O_RDONLY | (directory ? O_DIRECTORY : 0));
+  if (fd < 0) return false;
+  bool synced = fsync(fd) == 0;
+  close(fd);
+  return synced;
+}
+
+// Ends a failed repair after the copy was begun: the incomplete copy goes and
+// the file named on the command line stays as it was. A failure to write the
+// copy says so on top of its cause.
+int Abandon(const ZnStr& temporary, const ZnStr& name, bool writeFailed) {
+  if (writeFailed) {
+    ZnReportError("Unable to repair \"%s\".  The file was not changed.", name.c_str());
+  }
+  ZnFlushMessages();
+  unlink(temporary.c_str());
   return 1;
+}
+
+}  // namespace
+
+int RepairFrameCount(const char* program, const char* path) {
+  const ZnStr name = FileToRepair(path);
+  ZrRDFormat format;
+  int specified = 0;
+  int counted = 0;
+  {
+    ZrRDFileReader reader(name.c_str());
+    if (ZnFlushMessages()) return 1;
+    format = reader.isBinary() ? ZrRDFormat::Binary : ZrRDFormat::Text;
+    specified = reader.frameCount();
+    bool countedAll = CountFrames(reader, name, &counted);
+    // Closing tells whether a decompressor delivered all of its data; a
+    // truncated compressed file must not be taken for a short recording.
+    reader.close();
+    if (ZnFlushMessages() || !countedAll) return 1;
+  }
+
+  std::cerr << specified << " frames specified in the file\n";
+  std::cerr << counted << " frames actually in the file\n";
+  if (specified == counted) return 0;
+
+  ZrRDFileReader reader(name.c_str());
+  if (ZnFlushMessages()) return 1;
+
+  const ZnStr temporary = TemporaryName(name);
+  ZrRDFileWriter writer(temporary.c_str(), counted, reader.cameraCount(), format);
+  if (ZnMessages.errorPending()) return Abandon(temporary, name, false);
+
+  ZrRDFrame frame;
+  for (int i = 0; i < counted; ++i) {
+    reader.readNextFrame(frame);
+    if (ZnMessages.errorPending()) return Abandon(temporary, name, false);
+    writer.writeFrame(frame);
+    if (ZnMessages.errorPending()) return Abandon(temporary, name, true);
+  }
+  // The copy is complete only when its compressor, if any, has finished.
+  writer.close();
+  if (ZnMessages.errorPending()) return Abandon(temporary, name, true);
+  reader.close();
+  if (ZnMessages.errorPending()) return Abandon(temporary, name, false);
+
+  CopyOwnership(name, temporary);
+  if (!SyncToDisk(temporary.c_str(), false)) {
+    ZnReportError("Unable to flush \"%s\" to disk: %s.", temporary.c_str(), strerror(errno));
+    return Abandon(temporary, name, true);
+  }
+  if (rename(temporary.c_str(), name.c_str()) != 0) {
+    ZnOSStream text;
+    text << program << ":rename " << temporary << " to " << name;
+    perror(text.str());
+    return 1;
+  }
+  // Make the rename itself durable, so that a crash now cannot bring back the
+  // old directory entry without the new one.
+  ZnStr directory = ZnDirName(name);
+  if (directory.length() == 0) directory = ".";
+  if (!SyncToDisk(directory.c_str(), true)) {
+    ZnReportWarning("Unable to flush the directory \"%s\" to disk.", directory.c_str());
+    ZnFlushMessages();
+  }
+  return 0;
 }
