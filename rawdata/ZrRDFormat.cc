@@ -153,7 +153,8 @@ bool ZrRDReadBinaryCounts(std::istream& in, int* cameras, int* frames) {
   in.read(reinterpret_cast<char*>(body), size);
   *cameras = le16(body);
   *frames = le32(body + 2);
-  return true;
+  // A body cut short is not reported here, but it is no success either.
+  return !in.fail();
 }
 
 bool ZrRDReadTextCounts(std::istream& in, int* cameras, int* frames) {
