@@ -1,6 +1,7 @@
 #include "app/CommandRunner.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -57,10 +58,13 @@ CommandResult RunCommand(const std::string& program, const std::vector<std::stri
       limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.fileSizeLimit);
       setrlimit(RLIMIT_FSIZE, &limit);
     }
+    if (options.gid >= 0 && (setgroups(0, nullptr) != 0 || setgid(options.gid) != 0)) _exit(126);
+    if (options.uid >= 0 && setuid(options.uid) != 0) _exit(126);
     execv(program.c_str(), argv.data());
     _exit(127);
   }
   if (pid < 0) return result;
+  result.pid = pid;
 
   int status = 0;
   time_t deadline = time(nullptr) + options.timeoutSeconds;
@@ -72,6 +76,7 @@ CommandResult RunCommand(const std::string& program, const std::vector<std::stri
       waitpid(pid, &status, 0);
       break;
     }
+    if (options.whileRunning) options.whileRunning(pid);
     usleep(2000);
   }
   if (WIFEXITED(status)) result.status = WEXITSTATUS(status);

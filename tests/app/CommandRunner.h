@@ -2,6 +2,9 @@
 #ifndef HDRMEND_TESTS_APP_COMMANDRUNNER_H_
 #define HDRMEND_TESTS_APP_COMMANDRUNNER_H_
 
+#include <sys/types.h>
+
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -10,6 +13,7 @@ struct CommandResult {
   int signal = 0;   // the signal that ended the child, if any
   std::string out;  // standard output
   std::string err;  // standard error
+  pid_t pid = -1;   // the child's process id, for names it made from it
 };
 
 struct CommandOptions {
@@ -18,6 +22,13 @@ struct CommandOptions {
   long fileSizeLimit = -1;       // RLIMIT_FSIZE in bytes; -1: unchanged
   bool ignoreSigxfsz = false;    // so a write past the limit fails with EFBIG
   int timeoutSeconds = 60;       // killed with SIGKILL after this
+  // Run as this user and group, without supplementary groups; -1: unchanged.
+  // Dropping them needs the privileges the tests run with.
+  int uid = -1;
+  int gid = -1;
+  // Called in the parent about every 2 ms while the child runs, with its
+  // process id; it may signal the child. The timeout is checked between calls.
+  std::function<void(pid_t)> whileRunning;
 };
 
 // Runs `program` with `args` (argv[0] is `program`). The arguments reach the
