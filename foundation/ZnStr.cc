@@ -195,8 +195,9 @@ int ZnStr::comparePrefixNoCase(const char* s) const {
 }
 
 bool ZnStr::endsWith(const ZnStr& t) const {
+  // Compared as texts: a null string is an empty suffix like any other.
   if (length() < t.length()) return false;
-  return right(t.length()) == t;
+  return std::strcmp(c_str() + length() - t.length(), t.c_str()) == 0;
 }
 
 // Search.

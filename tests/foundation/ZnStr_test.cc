@@ -247,6 +247,11 @@ TEST(ZnStr, ComparisonAndSearch) {
   EXPECT_NE(0, s.comparePrefix("hel"));
   EXPECT_TRUE(s.endsWith("llo"));
   EXPECT_FALSE(s.endsWith("xHello"));
+  // Null reads as empty here: every text ends with it, and it ends only with it.
+  EXPECT_TRUE(s.endsWith(ZnStr()));
+  EXPECT_TRUE(ZnStr().endsWith(ZnStr()));
+  EXPECT_TRUE(ZnStr().endsWith(""));
+  EXPECT_FALSE(ZnStr().endsWith("o"));
 
   int pos = -1;
   EXPECT_TRUE(s.find("ll", &pos));
