@@ -98,9 +98,16 @@ bool SyncToDisk(const char* path, bool directory) {
 }
 
 // Ends a failed repair after the copy was begun: the incomplete copy goes and
-// the file named on the command line stays as it was. A failure to write the
-// copy says so on top of its cause.
-int Abandon(const ZnStr& temporary, const ZnStr& name, bool writeFailed) {
+// the file named on the command line stays as it was. Both files are closed
+// first, for two reasons: a filter that died is only reported when its stream
+// is closed, and it is usually the real cause (a write into a dead compressor
+// fails with no more than "Broken pipe"); and the copy must not be removed
+// before its compressor has ended, whose shell may not even have created it
+// yet. A failure to write the copy says so on top of its cause.
+int Abandon(ZrRDFileWriter& writer, ZrRDFileReader& reader, const ZnStr& temporary,
+            const ZnStr& name, bool writeFailed) {
+  writer.close();
+  reader.close();
   if (writeFailed) {
     ZnReportError("Unable to repair \"%s\".  The file was not changed.", name.c_str());
   }
@@ -137,25 +144,25 @@ int RepairFrameCount(const char* program, const char* path) {
 
   const ZnStr temporary = TemporaryName(name);
   ZrRDFileWriter writer(temporary.c_str(), counted, reader.cameraCount(), format);
-  if (ZnMessages.errorPending()) return Abandon(temporary, name, false);
+  if (ZnMessages.errorPending()) return Abandon(writer, reader, temporary, name, false);
 
   ZrRDFrame frame;
   for (int i = 0; i < counted; ++i) {
     reader.readNextFrame(frame);
-    if (ZnMessages.errorPending()) return Abandon(temporary, name, false);
+    if (ZnMessages.errorPending()) return Abandon(writer, reader, temporary, name, false);
     writer.writeFrame(frame);
-    if (ZnMessages.errorPending()) return Abandon(temporary, name, true);
+    if (ZnMessages.errorPending()) return Abandon(writer, reader, temporary, name, true);
   }
   // The copy is complete only when its compressor, if any, has finished.
   writer.close();
-  if (ZnMessages.errorPending()) return Abandon(temporary, name, true);
+  if (ZnMessages.errorPending()) return Abandon(writer, reader, temporary, name, true);
   reader.close();
-  if (ZnMessages.errorPending()) return Abandon(temporary, name, false);
+  if (ZnMessages.errorPending()) return Abandon(writer, reader, temporary, name, false);
 
   CopyOwnership(name, temporary);
   if (!SyncToDisk(temporary.c_str(), false)) {
     ZnReportError("Unable to flush \"%s\" to disk: %s.", temporary.c_str(), strerror(errno));
-    return Abandon(temporary, name, true);
+    return Abandon(writer, reader, temporary, name, true);
   }
   if (rename(temporary.c_str(), name.c_str()) != 0) {
     ZnOSStream text;
