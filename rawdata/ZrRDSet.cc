@@ -1,5 +1,6 @@
 #include "rawdata/ZrRDSet.h"
 
+#include <algorithm>
 #include <climits>
 
 #include "foundation/ZnMessage.h"
@@ -14,6 +15,9 @@ namespace {
 // The frame-pointer array grows by this much at a time during a load, so a
 // long file does not reallocate per frame.
 constexpr int kSlotStep = 500;
+// What the binary header's 16-bit field can state; text headers are held to
+// the same.
+constexpr int kMaxCameras = 65535;
 // A load polls the cancel hook after this many frames.
 constexpr int kCancelPollFrames = 50;
 
@@ -122,6 +126,13 @@ bool ZrRDSet::loadFrames(std::istream& in, bool binary) {
   if (!counted || in.fail()) {
     // A binary counts header cut short by the end reports nothing by itself,
     // and may leave a count of 0 frames that would load as an empty set.
+    ZnReportError("Unable to read header information.");
+    return false;
+  }
+  if (cameraCount_ < 0 || cameraCount_ > kMaxCameras) {
+    // Every frame gets a slot per camera before its cameras are read, so a
+    // damaged text count would claim memory the file does not back.
+    ZnReportError("Invalid number of cameras %d.", cameraCount_);
     ZnReportError("Unable to read header information.");
     return false;
   }
@@ -247,7 +258,10 @@ bool ZrRDSet::append(const ZrRDSet& other) {
     copy->number = offset + j + 1;
     frames_[offset + j] = copy;
   }
-  frameCount_ += other.frameCount_;
+  // Header counts are whatever a file stated, negative ones too; their sum
+  // must not overflow.
+  const long long count = static_cast<long long>(frameCount_) + other.frameCount_;
+  frameCount_ = static_cast<int>(std::clamp<long long>(count, INT_MIN, INT_MAX));
   return true;
 }
 

@@ -38,7 +38,8 @@ class ZrRDSet {
   // from its first byte and keeping it as format(). Messages, after the
   // decoders' own: "File is not a Kyo Raw Data File." (binary identification
   // rejected); "Unable to read header information." (a binary counts header
-  // cut short by the end); "Unable to read frame header." and "Unable to read frame
+  // cut short by the end, and after "Invalid number of cameras <n>." for a
+  // count below 0 or above 65535); "Unable to read frame header." and "Unable to read frame
   // data.", each followed by "The last successfully read frame was <n>." (the
   // highest number stored so far) or "An error occurred while reading the
   // first frame." (the binary body failure has no such line); "Invalid frame

@@ -402,6 +402,14 @@ TEST_F(ZrRDSetTest, LoadFailures) {
       {"binary counts cut short",
        id + Bytes({0x06, 0x01, 0x00}),
        {"Unable to read header information."}},
+      // Each frame gets a slot per camera up front: a count no file can back
+      // must not claim the memory.
+      {"text camera count too high",
+       "2000000000 1\n1\n",
+       {"Unable to read header information.", "Invalid number of cameras 2000000000."}},
+      {"text camera count negative",
+       "-1 1\n1\n",
+       {"Unable to read header information.", "Invalid number of cameras -1."}},
       {"text header claims more frames",
        EncodeFile(ZrRDFormat::Text, 3, 1, {1, 2}),
        {"The last successfully read frame was 2.", "Unable to read frame header.",
@@ -706,6 +714,13 @@ TEST_F(ZrRDSetTest, AppendEdgeCases) {
   EXPECT_EQ(Occupied(twice), (std::vector<int>{1, 3, 4, 6}));
   EXPECT_EQ(twice.frameCount(), 4);
   EXPECT_EQ(*twice.frame(6), MakeFrame(3, 2));
+
+  // A negative header count loads no frames; doubling it stops at the limit.
+  ZrRDSet negative;
+  std::istringstream in("1\n-2000000000\n");
+  ASSERT_TRUE(negative.load(in));
+  EXPECT_TRUE(negative.append(negative));
+  EXPECT_EQ(negative.frameCount(), INT_MIN);
   EXPECT_FALSE(ZnMessages.hasMessages());
 }
 
