@@ -29,8 +29,11 @@ struct Filter {
   const char* script;
 };
 
+// compress ends with status 2 when its output is not smaller than its input,
+// though it wrote all of it; -f makes that a plain success, so that small and
+// incompressible files do not pass for failures.
 const Filter kCompressors[] = {
-    {"Z", "compress", "compress <%s >%s &", "exec compress <\"$1\" >\"$2\""},
+    {"Z", "compress", "compress <%s >%s &", "exec compress -f <\"$1\" >\"$2\""},
     {"gz", "gzip", "gzip -9 <%s >%s &", "exec gzip -9 <\"$1\" >\"$2\""},
     {"jpeg", "cjpeg", "cjpeg -gsi <%s >%s &", "exec cjpeg -gsi <\"$1\" >\"$2\""},
 };
