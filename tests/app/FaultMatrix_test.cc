@@ -1,0 +1,655 @@
+// The repair under faults: writes that fail, the command or its filters
+// killed, filters missing, /var/tmp unusable or holding stale pipes, files
+// the user may not read or replace, names meant to reach a shell. After every
+// run the recording holds its old bytes or, where the run succeeded, the
+// repaired ones; the exit status and the message say what happened; no pipe
+// of the run is left in /var/tmp; and the run ended within its timeout.
+#include <dirent.h>
+#include <ftw.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/CommandRunner.h"
+#include "foundation/ZnMessage.h"
+
+namespace {
+
+const int kNobody = 65534;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+long long FileSize(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? st.st_size : -1;
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+std::set<std::string> Listing(const std::string& directory) {
+  std::set<std::string> names;
+  if (DIR* dir = opendir(directory.c_str())) {
+    while (struct dirent* entry = readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name != "." && name != "..") names.insert(name);
+    }
+    closedir(dir);
+  }
+  return names;
+}
+
+// The names in a listing that a stream of process `pid` gives its pipes.
+std::set<std::string> PipesOf(pid_t pid, const std::set<std::string>& listing) {
+  std::set<std::string> pipes;
+  const std::string suffix = "." + std::to_string(pid);
+  for (const std::string& name : listing) {
+    if ((name.rfind("compifstream", 0) == 0 || name.rfind("compofstream", 0) == 0) &&
+        EndsWith(name, suffix)) {
+      pipes.insert(name);
+    }
+  }
+  return pipes;
+}
+
+// The copy's name for process `pid`, as the command forms it.
+std::string TemporaryName(const std::string& name, pid_t pid) {
+  const std::string id = "." + std::to_string(pid);
+  return EndsWith(name, ".gz") ? name.substr(0, name.size() - 3) + id + ".gz" : name + id;
+}
+
+// The text with every "<copy>" replaced by the copy's name.
+std::string NamingCopy(std::string text, const std::string& copy) {
+  for (size_t at; (at = text.find("<copy>")) != std::string::npos;) text.replace(at, 6, copy);
+  return text;
+}
+
+std::string CountReport(int specified, int counted) {
+  return std::to_string(specified) + " frames specified in the file\n" + std::to_string(counted) +
+         " frames actually in the file\n";
+}
+
+// The block the command prints for these error messages, newest first.
+std::string Block(const std::vector<std::string>& newestFirst) {
+  ZnMessage* chain = nullptr;
+  for (auto text = newestFirst.rbegin(); text != newestFirst.rend(); ++text) {
+    chain = new ZnMessage(ZnMessage::Error, ZnStr(text->c_str()), chain);
+  }
+  std::string block = chain->toString().c_str();
+  delete chain;
+  return block;
+}
+
+std::string FindProgram(const std::string& name) {
+  std::istringstream path(getenv("PATH") != nullptr ? getenv("PATH") : "/usr/bin:/bin");
+  std::string dir;
+  while (std::getline(path, dir, ':')) {
+    std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+    if (access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return "";
+}
+
+// What a process runs, one string per argument.
+std::vector<std::string> Arguments(pid_t pid) {
+  std::vector<std::string> args;
+  std::string all = ReadFile("/proc/" + std::to_string(pid) + "/cmdline");
+  std::istringstream in(all);
+  std::string arg;
+  while (std::getline(in, arg, '\0')) args.push_back(arg);
+  return args;
+}
+
+std::vector<pid_t> Children(pid_t pid) {
+  std::istringstream in(
+      ReadFile("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children"));
+  std::vector<pid_t> children;
+  for (pid_t child; in >> child;) children.push_back(child);
+  return children;
+}
+
+// What a process has written so far, to any file or pipe.
+long long Written(pid_t pid) {
+  std::istringstream in(ReadFile("/proc/" + std::to_string(pid) + "/io"));
+  std::string field;
+  long long written = -1;
+  while (in >> field && field != "wchar:") {
+  }
+  in >> written;
+  return written;
+}
+
+// Whether a child has not ended yet; it is left to be waited for.
+bool StillRunning(pid_t pid) {
+  siginfo_t info = {};
+  return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+         info.si_pid == 0;
+}
+
+// How far a process has read its standard input; -1 when unknown.
+long long InputPosition(pid_t pid) {
+  std::istringstream in(ReadFile("/proc/" + std::to_string(pid) + "/fdinfo/0"));
+  std::string field;
+  long long position = -1;
+  while (in >> field && field != "pos:") {
+  }
+  in >> position;
+  return position;
+}
+
+// The gzip that a filter of `pid` has become, told apart by `option`
+// ("-9" compresses, "-d" decompresses); 0 while there is none.
+pid_t GzipChild(pid_t pid, const std::string& option) {
+  for (pid_t child : Children(pid)) {
+    std::vector<std::string> args = Arguments(child);
+    if (args.empty() || args[0].find("gzip") == std::string::npos) continue;
+    for (const std::string& arg : args) {
+      if (arg == option) return child;
+    }
+  }
+  return 0;
+}
+
+int Remove(const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); }
+
+class FaultMatrix : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char name[] = "/tmp/hdrmend-faults-XXXXXX";
+    ASSERT_NE(mkdtemp(name), nullptr);
+    dir_ = name;
+    // The unprivileged runs must reach the directory.
+    ASSERT_EQ(chmod(dir_.c_str(), 0755), 0);
+    haveGzip_ = !FindProgram("gzip").empty() && !FindProgram("gunzip").empty();
+  }
+
+  void TearDown() override {
+    if (!dir_.empty()) nftw(dir_.c_str(), Remove, 16, FTW_DEPTH | FTW_PHYS);
+  }
+
+  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+
+  // Writes a recording of `frames` frames whose header claims five more.
+  void Generate(const std::string& name, int frames, const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args = {"--frames", std::to_string(frames), "--cameras",
+                                     "3",        "--header-offset",      "5"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.push_back(name);
+    CommandOptions options;
+    options.directory = dir_;
+    CommandResult r = RunCommand(HDRMEND_RDGEN, args, options);
+    ASSERT_EQ(r.status, 0) << r.err;
+  }
+
+  // The recording's frames as bytes: decompressed for a ".gz" name.
+  std::string Content(const std::string& name) {
+    if (!EndsWith(name, ".gz")) return ReadFile(path(name));
+    CommandResult r = RunCommand(FindProgram("gzip"), {"-dc", path(name)});
+    EXPECT_EQ(r.status, 0) << name << ": " << r.err;
+    return r.out;
+  }
+
+  // What the file holds once repaired, learned from a repair of a copy in a
+  // directory of its own: its content, and `size`, the size of the copy the
+  // command writes.
+  std::string Repaired(const std::string& name, long long* size = nullptr) {
+    mkdir(path("reference").c_str(), 0755);
+    const std::string copy = "reference/" + name;
+    WriteFile(path(copy), ReadFile(path(name)));
+    CommandResult r = Run(copy);
+    EXPECT_EQ(r.status, 0) << r.err;
+    if (size != nullptr) *size = FileSize(path(copy));
+    std::string content = Content(copy);
+    unlink(path(copy).c_str());
+    return content;
+  }
+
+  // Runs the command on `name`, relative to the scratch directory.
+  CommandResult Start(const std::string& name, CommandOptions options = CommandOptions()) {
+    if (options.directory.empty()) options.directory = dir_;
+    options.timeoutSeconds = 60;
+    return RunCommand(HDRMEND_BINARY, {name}, options);
+  }
+
+  // Start() for a run that must end on its own, and leave no pipe.
+  CommandResult Run(const std::string& name, CommandOptions options = CommandOptions()) {
+    CommandResult r = Start(name, options);
+    EXPECT_NE(r.signal, SIGKILL) << "no end within the timeout? " << r.err;
+    EXPECT_EQ(r.out, "");
+    ExpectNoPipesOf(r.pid);
+    return r;
+  }
+
+  void ExpectNoPipesOf(pid_t pid) {
+    EXPECT_EQ(PipesOf(pid, Listing("/var/tmp")), std::set<std::string>()) << "of process " << pid;
+  }
+
+  std::string dir_;
+  bool haveGzip_ = false;
+};
+
+// The file-size limit makes the copy's writes fail, as a full disk would, at
+// ten points spread over the copy; for ".gz" it is gzip's writes that fail.
+TEST_F(FaultMatrix, WriteFailureAnywhereInTheCopyKeepsTheRecording) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> options;
+  } cases[] = {
+      {"take.raw", {"--format", "binary"}},
+      {"take.txt", {"--format", "text"}},
+      {"take.raw.gz", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const bool compressed = EndsWith(c.name, ".gz");
+    if (compressed && !haveGzip_) continue;
+    Generate(c.name, 4000, c.options);
+    const std::string original = ReadFile(path(c.name));
+    long long copySize = 0;
+    Repaired(c.name, &copySize);
+    for (int tenth = 0; tenth < 10; ++tenth) {
+      // Below a few kilobytes the limit would stop the messages as well:
+      // they go to a file.
+      const long long limit = std::max(4096LL, copySize * tenth / 10);
+      SCOPED_TRACE(limit);
+      CommandOptions options;
+      options.fileSizeLimit = limit;
+      options.ignoreSigxfsz = true;
+      CommandResult r = Run(c.name, options);
+      const std::string temporary = TemporaryName(c.name, r.pid);
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(ReadFile(path(c.name)), original);
+      EXPECT_EQ(Listing(dir_), std::set<std::string>({c.name, "reference"}));
+      const std::string top =
+          "Unable to repair \"" + std::string(c.name) + "\".  The file was not changed.";
+      if (!compressed) {
+        EXPECT_EQ(r.err,
+                  CountReport(4005, 4000) +
+                      Block({top, "Unable to write \"" + temporary + "\".", "File too large."}));
+      } else {
+        // gzip prints its own complaint before the block.
+        EXPECT_NE(r.err.find("\n\nERROR: " + top + "\n"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("Compressor 'gzip' failed for \"" + temporary + "\"."),
+                  std::string::npos)
+            << r.err;
+      }
+    }
+    unlink(path(c.name).c_str());
+  }
+}
+
+// A killed process cleans up nothing: its copy, and for ".gz" its pipes, stay
+// where they are. The recording itself is never missing or partial. The kill
+// comes when the command has written the given share of the copy, or for
+// ".gz" of the data its compressor compresses.
+TEST_F(FaultMatrix, KillAnywhereInTheCopyNeverHarmsTheRecording) {
+  struct Case {
+    const char* name;
+    int frames;
+  } cases[] = {{"take.raw", 100000}, {"take.raw.gz", 20000}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const bool compressed = EndsWith(c.name, ".gz");
+    if (compressed && !haveGzip_) continue;
+    Generate(c.name, c.frames);
+    const std::string original = ReadFile(path(c.name));
+    const std::string repaired = Repaired(c.name);
+    for (int tenth = 0; tenth < 10; ++tenth) {
+      SCOPED_TRACE(tenth);
+      WriteFile(path(c.name), original);
+      const long long point = static_cast<long long>(repaired.size()) * tenth / 10;
+      CommandOptions options;
+      bool killed = false;
+      long long before = -1;  // written when the copy appeared
+      options.whileRunning = [&](pid_t pid) {
+        // The copy takes a fraction of a second: look closer than the runner.
+        const std::string temporary = path(TemporaryName(c.name, pid));
+        for (int look = 0; look < 500 && !killed && StillRunning(pid); ++look) {
+          // What the count pass's decompressor wrote is counted as ours.
+          if (before < 0 && FileSize(temporary) >= 0) before = Written(pid);
+          if (before >= 0 && Written(pid) - before >= point) {
+            killed = kill(pid, SIGKILL) == 0;
+          } else {
+            usleep(100);
+          }
+        }
+      };
+      CommandResult r = Start(c.name, options);
+      EXPECT_EQ(r.signal, SIGKILL) << "the copy ended before the kill: " << r.err;
+
+      // Killed after the rename the recording is repaired; before, untouched.
+      const std::string now = ReadFile(path(c.name));
+      if (now != original) {
+        EXPECT_EQ(Content(c.name), repaired);
+      }
+      const std::string temporary = TemporaryName(c.name, r.pid);
+      std::set<std::string> left = Listing(dir_);
+      left.erase(temporary);
+      EXPECT_EQ(left, std::set<std::string>({c.name, "reference"}));
+      if (!compressed) {
+        const std::string partial = ReadFile(path(temporary));
+        EXPECT_EQ(repaired.compare(0, partial.size(), partial), 0)
+            << "the copy left behind is not a beginning of the repaired file";
+      }
+      unlink(path(temporary).c_str());
+      // The pipes of the second reading stream and of the writing one.
+      const std::string id = "." + std::to_string(r.pid);
+      const std::set<std::string> pipes = PipesOf(r.pid, Listing("/var/tmp"));
+      EXPECT_EQ(pipes, compressed
+                           ? std::set<std::string>({"compifstream1" + id, "compofstream0" + id})
+                           : std::set<std::string>());
+      for (const std::string& pipe : pipes) unlink(("/var/tmp/" + pipe).c_str());
+    }
+    unlink(path(c.name).c_str());
+  }
+}
+
+// gzip or gunzip killed with SIGKILL half-way through its input: the reading
+// pass, or the copy, cannot tell a dead filter's end of data from a clean one,
+// so the exit status of the filter decides.
+TEST_F(FaultMatrix, FilterKilledMidwayFailsTheRepairAndKeepsTheRecording) {
+  if (!haveGzip_) GTEST_SKIP() << "gzip is not installed";
+  const std::string self = std::to_string(getpid());
+  if (access(("/proc/" + self + "/task/" + self + "/children").c_str(), R_OK) != 0) {
+    GTEST_SKIP() << "this system does not list the children of a process in /proc";
+  }
+  struct Case {
+    const char* what;
+    const char* option;  // of the gzip that is killed
+    bool duringCopy;     // else while counting, before the copy exists
+    const char* message;
+  } cases[] = {
+      {"compressor", "-9", true, "Compressor 'gzip' failed for \"<copy>\"."},
+      {"decompressor, counting", "-d", false, "Decompressor 'gunzip' failed for \"take.raw.gz\"."},
+      {"decompressor, copying", "-d", true, "Decompressor 'gunzip' failed for \"take.raw.gz\"."},
+  };
+  const std::string name = "take.raw.gz";
+  Generate(name, 20000);
+  const std::string original = ReadFile(path(name));
+  long long copySize = 0;
+  Repaired(name, &copySize);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CommandOptions options;
+    pid_t victim = 0;
+    options.whileRunning = [&](pid_t pid) {
+      const long long copied = FileSize(path(TemporaryName(name, pid)));
+      if (victim != 0 || (copied >= 0) != c.duringCopy) return;
+      pid_t filter = GzipChild(pid, c.option);
+      if (filter == 0) return;
+      const bool halfway =
+          c.option == std::string("-9")
+              ? copied >= copySize / 2
+              : InputPosition(filter) >= static_cast<long long>(original.size()) / 2;
+      if (halfway && kill(filter, SIGKILL) == 0) victim = filter;
+    };
+    CommandResult r = Run(name, options);
+    ASSERT_NE(victim, 0) << "the run ended before the filter got half-way: " << r.err;
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(ReadFile(path(name)), original);
+    EXPECT_EQ(Listing(dir_), std::set<std::string>({name, "reference"}));
+    const std::string message = NamingCopy(c.message, TemporaryName(name, r.pid));
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+  }
+}
+
+TEST_F(FaultMatrix, MissingFilterProgramIsNamed) {
+  const std::string gzip = FindProgram("gzip");
+  if (gzip.empty()) GTEST_SKIP() << "gzip is not installed";
+  // A gunzip that needs no gzip on PATH, for the run where gzip is missing.
+  ASSERT_EQ(mkdir(path("bin").c_str(), 0755), 0);
+  WriteFile(path("bin/gunzip"), "#!/bin/sh\nexec '" + gzip + "' -d \"$@\"\n");
+  ASSERT_EQ(chmod(path("bin/gunzip").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(path("empty").c_str(), 0755), 0);
+  struct Case {
+    const char* name;
+    const char* pathDirectory;
+    int status;
+    std::vector<std::string> messages;  // "<copy>" is the copy's name
+  } cases[] = {
+      {"take.raw.gz",
+       "bin",
+       1,
+       {"Unable to open \"<copy>\".",
+        "Cannot find command 'gzip' to compress\n'<copy>'.\nThis command needs to be in your "
+        "path."}},
+      {"take.raw.gz",
+       "empty",
+       1,
+       {"Cannot find command 'gunzip' to uncompress\n'take.raw.gz'.\nThis command needs to be "
+        "in your path."}},
+      // A plain recording needs no program at all.
+      {"take.raw", "empty", 0, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + " with PATH=" + c.pathDirectory);
+    Generate(c.name, 100);
+    const std::string original = ReadFile(path(c.name));
+    const std::string repaired = Repaired(c.name);
+    CommandOptions options;
+    options.env = {"PATH=" + path(c.pathDirectory)};
+    CommandResult r = Run(c.name, options);
+    EXPECT_EQ(r.status, c.status);
+    std::vector<std::string> messages = c.messages;
+    for (std::string& m : messages) m = NamingCopy(m, TemporaryName(c.name, r.pid));
+    if (c.status == 0) {
+      EXPECT_EQ(r.err, CountReport(105, 100));
+      EXPECT_EQ(Content(c.name), repaired);
+    } else {
+      // The count comes first when the decompressor was found.
+      const std::string counts = c.pathDirectory == std::string("bin") ? CountReport(105, 100) : "";
+      EXPECT_EQ(r.err, counts + Block(messages));
+      EXPECT_EQ(ReadFile(path(c.name)), original);
+    }
+    EXPECT_EQ(Listing(dir_).count(TemporaryName(c.name, r.pid)), 0u);
+    unlink(path(c.name).c_str());
+  }
+}
+
+// Runs the command in a mount and process namespace of its own, over a fresh
+// /var/tmp that `setup` prepares. Prints the command's process id there, then
+// what /var/tmp holds once it ended; exits with its status.
+const char kPrivateVarTmp[] =
+    "mount -t tmpfs -o mode=1777 tmpfs /var/tmp || exit 125\n"
+    "eval \"$1\" || exit 125\n"
+    "shift\n"
+    "\"$@\" & pid=$!\n"
+    "wait $pid; status=$?\n"
+    "echo $pid; ls -A /var/tmp\n"
+    "exit $status\n";
+
+TEST_F(FaultMatrix, VarTmpUnusableOrHoldingStalePipes) {
+  const std::string unshare = FindProgram("unshare");
+  const std::string setpriv = FindProgram("setpriv");
+  const std::vector<std::string> isolated = {"-m", "-p", "-f", "--propagation", "private"};
+  std::vector<std::string> probe = isolated;
+  probe.push_back("/bin/true");
+  if (unshare.empty() || RunCommand(unshare, probe).status != 0) {
+    GTEST_SKIP() << "no private mount and process namespaces here (needs unshare and root)";
+  }
+  if (!haveGzip_) GTEST_SKIP() << "gzip is not installed";
+  // Leftovers for every process id the namespace can give the command.
+  std::set<std::string> stale;
+  std::string staleNames;
+  for (int pid = 1; pid <= 64; ++pid) {
+    for (const char* pipe : {"compifstream0.", "compifstream1.", "compofstream0."}) {
+      stale.insert(pipe + std::to_string(pid));
+      staleNames += " /var/tmp/" + std::string(pipe) + std::to_string(pid);
+    }
+  }
+  struct Case {
+    const char* what;
+    std::string setup;
+    bool unprivileged;
+    const char* name;
+    const char* error;  // the system's reason; null: the repair succeeds
+    bool staleStay;     // the stale pipes, but for the command's own, are left
+  } cases[] = {
+      {"read-only", "mount -o remount,ro /var/tmp", false, "take.raw.gz", "Read-only file system",
+       false},
+      {"not writable for the user", "chmod 755 /var/tmp", true, "take.raw.gz", "Permission denied",
+       false},
+      {"read-only, plain recording", "mount -o remount,ro /var/tmp", false, "take.raw", nullptr,
+       false},
+      {"stale pipes of ours", "mkfifo -m 600" + staleNames, false, "take.raw.gz", nullptr, true},
+      {"stale pipes of another user",
+       "mkfifo -m 600" + staleNames + " && chown " + std::to_string(kNobody) + staleNames, false,
+       "take.raw.gz", "File exists", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.unprivileged && setpriv.empty()) continue;
+    Generate(c.name, 300);
+    const std::string original = ReadFile(path(c.name));
+    const std::string repaired = Repaired(c.name);
+    std::vector<std::string> args = isolated;
+    for (const std::string& arg : {std::string("/bin/sh"), std::string("-c"),
+                                   std::string(kPrivateVarTmp), std::string("sh"), c.setup}) {
+      args.push_back(arg);
+    }
+    if (c.unprivileged) {
+      const std::string nobody = std::to_string(kNobody);
+      for (const std::string& arg :
+           {setpriv, "--reuid=" + nobody, "--regid=" + nobody, std::string("--clear-groups")}) {
+        args.push_back(arg);
+      }
+    }
+    args.push_back(HDRMEND_BINARY);
+    args.push_back(c.name);
+    CommandOptions options;
+    options.directory = dir_;
+    options.timeoutSeconds = 60;
+    CommandResult r = RunCommand(unshare, args, options);
+    ASSERT_NE(r.status, 125) << "the private /var/tmp could not be prepared: " << r.err;
+
+    std::istringstream out(r.out);
+    pid_t pid = 0;
+    out >> pid;
+    std::set<std::string> left;
+    for (std::string name; out >> name;) left.insert(name);
+    std::set<std::string> expectedLeft;
+    if (c.staleStay) {
+      expectedLeft = stale;
+      // Ours are replaced and then removed; another user's are not touched.
+      if (c.error == nullptr) {
+        for (const std::string& own : PipesOf(pid, stale)) expectedLeft.erase(own);
+      }
+    }
+    EXPECT_EQ(left, expectedLeft);
+    if (c.error == nullptr) {
+      EXPECT_EQ(r.status, 0);
+      EXPECT_EQ(r.err, CountReport(305, 300));
+      EXPECT_EQ(Content(c.name), repaired);
+    } else {
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(r.err, Block({"Unable to create named pipe \"/var/tmp/compifstream0." +
+                                  std::to_string(pid) + "\".",
+                              c.error}));
+      EXPECT_EQ(ReadFile(path(c.name)), original);
+    }
+    EXPECT_EQ(Listing(dir_), std::set<std::string>({c.name, "reference"}));
+    unlink(path(c.name).c_str());
+  }
+}
+
+// Run as an unprivileged user: permissions stop root from nothing.
+TEST_F(FaultMatrix, UnreadableFileAndUnwritableDirectoryAsAnUnprivilegedUser) {
+  ASSERT_EQ(mkdir(path("open").c_str(), 0777), 0);
+  ASSERT_EQ(mkdir(path("locked").c_str(), 0755), 0);
+  struct Case {
+    const char* name;
+    mode_t mode;
+    std::vector<std::string> messages;  // "<copy>" is the copy's name
+  } cases[] = {
+      {"open/take.raw",
+       0,
+       {"Unable to read \"open/take.raw\".",
+        "Insufficient access to read file.  Check permissions."}},
+      {"open/take.raw.gz",
+       0,
+       {"Unable to read \"open/take.raw.gz\".",
+        "Insufficient access to read file.  Check permissions."}},
+      {"locked/take.raw",
+       0644,
+       {"File \"<copy>\" is unwritable.",
+        "Insufficient access to create file in \"locked\".  Check permissions."}},
+      {"locked/take.raw.gz",
+       0644,
+       {"File \"<copy>\" is unwritable.",
+        "Insufficient access to create file in \"locked\".  Check permissions."}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (EndsWith(c.name, ".gz") && !haveGzip_) continue;
+    Generate(c.name, 100);
+    ASSERT_EQ(chmod(path(c.name).c_str(), c.mode), 0);
+    const std::string original = ReadFile(path(c.name));
+    CommandOptions options;
+    options.uid = kNobody;
+    options.gid = kNobody;
+    CommandResult r = Run(c.name, options);
+    EXPECT_EQ(r.status, 1);
+    std::vector<std::string> messages = c.messages;
+    for (std::string& m : messages) m = NamingCopy(m, TemporaryName(c.name, r.pid));
+    const std::string counts = c.mode == 0 ? "" : CountReport(105, 100);
+    EXPECT_EQ(r.err, counts + Block(messages));
+    EXPECT_EQ(ReadFile(path(c.name)), original);
+    const std::string name = c.name;
+    EXPECT_EQ(Listing(path(name.substr(0, name.find('/')))).size(), 1u);
+    unlink(path(c.name).c_str());
+  }
+}
+
+// A command hidden in a name would create the marker file "pwned".
+TEST_F(FaultMatrix, HostileNamesAreOnlyNames) {
+  const char* names[] = {"two words",
+                         "it's \"quoted\"",
+                         "$(touch pwned)",
+                         "a;touch pwned;b",
+                         "`touch pwned`",
+                         "new\nline",
+                         "-x"};
+  for (const char* extension : {".raw", ".raw.gz"}) {
+    const bool compressed = std::string(extension) == ".raw.gz";
+    if (compressed && !haveGzip_) continue;
+    const std::string made = std::string("made") + extension;
+    Generate(made, 50);
+    const std::string repaired = Repaired(made);
+    const std::string original = ReadFile(path(made));
+    unlink(path(made).c_str());
+    for (const char* base : names) {
+      const std::string name = base + std::string(extension);
+      SCOPED_TRACE(name);
+      WriteFile(path(name), original);
+      CommandResult r = Run(name);
+      EXPECT_EQ(r.status, 0);
+      EXPECT_EQ(r.err, CountReport(55, 50));
+      EXPECT_EQ(Content(name), repaired);
+      EXPECT_EQ(Listing(dir_), std::set<std::string>({name, "reference"}));
+      unlink(path(name).c_str());
+    }
+  }
+}
+
+}  // namespace
