@@ -58,8 +58,10 @@ class Script {
         return in_.ConsumeIntegralInRange<int>(0, length + 3);
     }
   }
-  // A count that may grow a text: never extreme.
-  int growth(int length) { return in_.ConsumeIntegralInRange<int>(-2, length + 40); }
+  // A count that may grow a text: never extreme, never past kMaxLength.
+  int growth(int length) {
+    return in_.ConsumeIntegralInRange<int>(-2, std::min<int>(length + 40, kMaxLength));
+  }
   char character() {
     char c = in_.ConsumeIntegral<char>();
     return c == '\0' ? 'x' : c;
@@ -355,6 +357,7 @@ void Script::step() {
     case 24: {
       const int n = growth(len);
       const char c = character();
+      if (t.size() + std::max(n, 0) > kMaxLength) break;
       if (n <= 0) {
         (in_.ConsumeBool() ? s.padLeft(n, c) : s.padRight(n, c));
         break;
