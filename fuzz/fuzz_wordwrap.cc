@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr size_t kMaxInput = 16 * 1024;
+constexpr size_t kMaxInput = 4 * 1024;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
 

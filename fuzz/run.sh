@@ -4,11 +4,19 @@
 # target finds a crash, a sanitizer report, a leak, a timeout or an
 # out-of-memory; the input that did it is kept in build-fuzz/artifacts/.
 #
-# Usage: fuzz/run.sh SECONDS [TARGET...]    (TARGET as in fuzz_str or str)
-# The CI runs every target for 30 seconds; longer campaigns use the same
-# script with a larger SECONDS, one target at a time on a busy machine.
+# Usage: fuzz/run.sh [--runs N] SECONDS [TARGET...]
+# TARGET as in fuzz_str or str; all by default. SECONDS 0 means no time limit,
+# and --runs N stops each target after N executions. The CI runs every target
+# for 30 seconds; a long campaign runs, say, `fuzz/run.sh --runs 10000000 0
+# str`, one target at a time on a busy machine. The corpus each run grows is
+# kept in build-fuzz/corpus/ and picked up by the next.
 set -euo pipefail
-seconds=${1:?usage: fuzz/run.sh SECONDS [TARGET...]}
+runs=-1
+if [ "${1:-}" = --runs ]; then
+  runs=${2:?usage: fuzz/run.sh [--runs N] SECONDS [TARGET...]}
+  shift 2
+fi
+seconds=${1:?usage: fuzz/run.sh [--runs N] SECONDS [TARGET...]}
 shift
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${HDRMEND_FUZZ_BUILD:-$root/build-fuzz}
@@ -17,9 +25,14 @@ if ! command -v clang++ >/dev/null 2>&1; then
   echo "fuzz/run.sh: clang++ is needed for libFuzzer" >&2
   exit 1
 fi
-CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DHDRMEND_BUILD_FUZZ=ON \
-  -DHDRMEND_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j2 >/dev/null
+mkdir -p "$build"
+if ! { CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DHDRMEND_BUILD_FUZZ=ON \
+         -DHDRMEND_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
+       cmake --build "$build" -j2; } >"$build/build.log" 2>&1; then
+  tail -30 "$build/build.log" >&2
+  echo "fuzz/run.sh: the fuzz build failed; see $build/build.log" >&2
+  exit 1
+fi
 
 if [ $# -eq 0 ]; then
   targets=()
@@ -44,18 +57,22 @@ for target in "${targets[@]}"; do
   mkdir -p "$work" "$artifacts"
   seeds=()
   [ -d "$root/fuzz/corpus/$name" ] && seeds+=("$root/fuzz/corpus/$name")
-  options=(-max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=2048
+  options=(-max_total_time="$seconds" -runs="$runs" -timeout=10 -rss_limit_mb=2048
            -print_final_stats=1 -artifact_prefix="$artifacts/")
+  # The longest input each target takes; longer ones would be mutated in vain.
   case $name in
-    rdreader | rdset | timecode) options+=(-dict="$root/fuzz/rawdata.dict") ;;
+    rdreader | rdset) options+=(-max_len=65536 -dict="$root/fuzz/rawdata.dict") ;;
+    timecode) options+=(-max_len=4096 -dict="$root/fuzz/rawdata.dict") ;;
+    wordwrap) options+=(-max_len=4096) ;;
+    str) options+=(-max_len=8192) ;;
   esac
   [ -f "$root/fuzz/$name.dict" ] && options+=(-dict="$root/fuzz/$name.dict")
   log=$build/fuzz-$name.log
-  echo "== $target for ${seconds}s"
+  echo "== $target for ${seconds}s (0: no limit), at most $runs runs (-1: no limit)"
   # New inputs go to the work corpus; the committed seeds are only read.
   if "$build/fuzz/$target" "${options[@]}" "$work" "${seeds[@]}" >"$log" 2>&1; then
-    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-    echo "   ${runs:-?} executions, no finding"
+    done_runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+    echo "   ${done_runs:-?} executions, no finding"
   else
     echo "   FINDING; log in $log, input in $artifacts/" >&2
     grep -m5 -E 'ERROR|check failed|runtime error|SUMMARY' "$log" >&2 || tail -20 "$log" >&2
