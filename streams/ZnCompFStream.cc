@@ -139,7 +139,8 @@ ZnOFStream::~ZnOFStream() = default;
 int ZnCompOFStream::nextSerial = 0;
 
 ZnCompOFStream::ZnCompOFStream(const char* path, std::ios_base::openmode mode)
-    : serial_(NextSerial(&nextSerial)) {
+    : serial_(NextSerial(&nextSerial)), buffer_(new char[kStreamBufferSize]) {
+  rdbuf()->pubsetbuf(buffer_.get(), kStreamBufferSize);
   open(path, mode);
 }
 
@@ -281,7 +282,8 @@ void ZnCompOFStream::endFilter() {
 int ZnCompIFStream::nextSerial = 0;
 
 ZnCompIFStream::ZnCompIFStream(const char* path, std::ios_base::openmode mode)
-    : serial_(NextSerial(&nextSerial)) {
+    : serial_(NextSerial(&nextSerial)), buffer_(new char[kStreamBufferSize]) {
+  rdbuf()->pubsetbuf(buffer_.get(), kStreamBufferSize);
   open(path, mode);
 }
 

@@ -51,6 +51,11 @@
 // FIFO of the same name owned by this user (from an earlier process with the
 // same id that crashed) is replaced; anything else of that name fails the open.
 //
+// Buffers: each stream moves data in blocks of kStreamBufferSize bytes (the
+// standard file buffer's default is 8 KiB), so a large file costs a few
+// system calls per megabyte and a filter's pipe is filled whole. The buffer
+// belongs to the stream, which closes its file before letting go of it.
+//
 // Each class numbers its streams from 0 in the order they are constructed; the
 // number (serial) goes into the pipe name. No two streams of a process share
 // one; a stream opened again keeps its own.
@@ -68,6 +73,9 @@
 
 #include "foundation/ZnStr.h"
 #include "streams/ZnFilterProcess.h"
+
+// The size of each stream's file buffer; see above.
+constexpr int kStreamBufferSize = 64 * 1024;
 
 // The base of ZnCompOFStream; adds nothing to std::ofstream.
 class ZnOFStream : public std::ofstream {
@@ -116,6 +124,7 @@ class ZnCompOFStream : public ZnOFStream {
   ZnStr program_;
   ZnStr command_;
   ZnStr target_;
+  std::unique_ptr<char[]> buffer_;
 
   static int nextSerial;
 };
@@ -157,6 +166,7 @@ class ZnCompIFStream : public std::ifstream {
   ZnStr program_;
   ZnStr command_;
   ZnStr source_;
+  std::unique_ptr<char[]> buffer_;
 
   static int nextSerial;
 };
