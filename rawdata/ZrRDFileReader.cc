@@ -97,6 +97,18 @@ bool ZrRDFileReader::readFrame(ZrRDFrame& frame) {
   return true;
 }
 
+bool ZrRDFileReader::skipFrame() {
+  if (stream_ == nullptr) return false;
+  if (!ZrRDSkipCameras(*stream_, binary_, cameraCount_) || stream_->fail()) {
+    ZnOSStream message;
+    message << "Unable to read frame " << currentFrameNumber_;
+    ZnReportError(ZnStr(message.str()));
+    return false;
+  }
+  ++framesRead_;
+  return true;
+}
+
 bool ZrRDFileReader::readNextFrame(ZrRDFrame& frame) {
   if (stream_ == nullptr || !readFrameHeader(frame)) return false;
   return readFrame(frame);

@@ -73,6 +73,10 @@ class ZrRDFileReader {
   // <number>" after the decoders' messages, leaves the frame without cameras
   // and returns false.
   bool readFrame(ZrRDFrame& frame);
+  // readFrame() without a frame to fill: reads and checks the body, with the
+  // same messages and the same effect on the reader, and keeps nothing. For
+  // passes that only count.
+  bool skipFrame();
   // nextFrameNumber() into `frame`, then readFrame(). False when either fails;
   // a frame numbered 0 is read like any other.
   bool readNextFrame(ZrRDFrame& frame);

@@ -1,6 +1,7 @@
 #include "rawdata/ZrRDFormat.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <iomanip>
@@ -9,6 +10,8 @@
 #include "foundation/ZnStr.h"
 #include "foundation/ZnTimecode.h"
 #include "streams/ZnSStream.h"
+#include "streams/ZnStreamPrinter.h"
+#include "streams/ZnStreamScanner.h"
 
 namespace {
 
@@ -63,7 +66,157 @@ void decodeGlob(const unsigned char* b, ZrRDGlob& glob) {
   glob.y = ZrRDDecodeCoordinate(le16(b + 2));
 }
 
+// Reads one binary camera record into *camera, or only checks it when camera
+// is null; the messages are the same either way.
+bool readBinaryGlobs(ZnStreamScanner& scan, ZrRDCamera* camera) {
+  // A whole record in the buffer is decoded in place.
+  if (const char* b = scan.buffered(2)) {
+    const int count = le16(reinterpret_cast<const unsigned char*>(b));
+    const std::ptrdiff_t size = 2 + 4 * static_cast<std::ptrdiff_t>(count);
+    if (const char* record = scan.buffered(size)) {
+      if (camera != nullptr) {
+        camera->globs.resize(count);
+        const unsigned char* g = reinterpret_cast<const unsigned char*>(record) + 2;
+        ZrRDGlob* globs = camera->globs.begin();
+        for (int k = 0; k < count; ++k) decodeGlob(g + 4 * k, globs[k]);
+      }
+      scan.advance(size);
+      return true;
+    }
+  }
+
+  std::istream& in = scan.stream();
+  int count = ZrRDRead16(in);
+  if (in.fail()) {
+    ZnReportError("File read error.");
+    return false;
+  }
+  ZrRDGlob* globs = nullptr;
+  if (camera != nullptr) {
+    camera->globs.resize(count);
+    globs = camera->globs.begin();
+  }
+  unsigned char run[4 * kGlobRun];
+  for (int done = 0; done < count;) {
+    int want = std::min(count - done, kGlobRun);
+    in.read(reinterpret_cast<char*>(run), 4 * want);
+    int got = static_cast<int>(in.gcount());
+    int whole = got / 4;
+    if (globs != nullptr) {
+      for (int k = 0; k < whole; ++k) decodeGlob(run + 4 * k, globs[done + k]);
+    }
+    if (got < 4 * want) {
+      // The same messages as a read of one coordinate at a time: the glob is
+      // lost at its x when fewer than two of its bytes arrived, else at its y.
+      reportReadFailure(in);
+      ZnReportError(got % 4 < 2 ? "Cannot read X coordinate." : "Cannot read Y coordinate.");
+      if (camera != nullptr) camera->clearGlobs();
+      reportNumbered("Unable to read glob ", done + whole + 1);
+      return false;
+    }
+    done += want;
+  }
+  return true;
+}
+
+// Reads one text camera record into *camera, or only checks it when camera
+// is null; the messages are the same either way.
+bool readTextGlobs(ZnStreamScanner& scan, ZrRDCamera* camera) {
+  std::istream& in = scan.stream();
+  int count = 0;
+  if (!scan.extract(count) || count < 0) {
+    in.setstate(std::ios::failbit);
+    ZnReportError("Error reading number of globs for camera.");
+    return false;
+  }
+  if (camera == nullptr) {
+    for (int i = 0; i < count; ++i) {
+      // A whole glob line in the buffer is checked where it lies.
+      const char* p;
+      const char* e;
+      if (scan.window(&p, &e)) {
+        const char* q = ZnStreamScanner::checkInt(p, e);
+        if (q != nullptr) q = ZnStreamScanner::checkDouble(q, e);
+        if (q != nullptr) q = ZnStreamScanner::checkDouble(q, e);
+        if (q != nullptr) {
+          scan.consume(q);
+          continue;
+        }
+      }
+      int pixels = 0;
+      if (!scan.extract(pixels)) {
+        ZnReportError("Unable to read number of pixels.");
+      } else if (!scan.skipDouble()) {
+        ZnReportError("Error reading value for x.");
+      } else if (!scan.skipDouble()) {
+        ZnReportError("Error reading value for y.");
+      }
+      if (in.fail()) {
+        ZnReportError("Unable to read data for glob.");
+        return false;
+      }
+    }
+    return true;
+  }
+  ZnDArray<ZrRDGlob>& globs = camera->globs;
+  globs.resize(std::min(count, kFirstTextGlobs));
+  for (int i = 0; i < count; ++i) {
+    if (i == globs.count()) globs.resize(count - i < i ? count : 2 * i);
+    ZrRDGlob& glob = globs[i];
+    const char* p;
+    const char* e;
+    if (scan.window(&p, &e)) {
+      int pixels = 0;
+      double x = 0.0;
+      double y = 0.0;
+      const char* q = ZnStreamScanner::scanInt(p, e, &pixels);
+      if (q != nullptr) q = ZnStreamScanner::scanDouble(q, e, &x);
+      if (q != nullptr) q = ZnStreamScanner::scanDouble(q, e, &y);
+      if (q != nullptr) {
+        scan.consume(q);
+        glob.pixels = pixels;
+        glob.x = static_cast<float>(x);
+        glob.y = static_cast<float>(y);
+        continue;
+      }
+    }
+    double value = 0.0;
+    if (!scan.extract(glob.pixels)) {
+      ZnReportError("Unable to read number of pixels.");
+    } else if (!scan.extract(value)) {
+      ZnReportError("Error reading value for x.");
+    } else {
+      glob.x = static_cast<float>(value);
+      if (!scan.extract(value)) {
+        ZnReportError("Error reading value for y.");
+      } else {
+        glob.y = static_cast<float>(value);
+      }
+    }
+    if (in.fail()) {
+      camera->clearGlobs();
+      ZnReportError("Unable to read data for glob.");
+      return false;
+    }
+  }
+  return true;
+}
+
+void reportCameraFailure(int i, bool binary) {
+  if (binary) {
+    reportNumbered("Cannot read camera ", i + 1);
+  } else {
+    ZnReportError("Cannot read data for camera.");
+    if (i > 0) {
+      ZnReportError("The last successfully read camera was %d.", i);
+    } else {
+      ZnReportError("An error occurred reading the first camera.");
+    }
+  }
+}
+
 bool readCameras(std::istream& in, ZrRDFrame& frame, bool binary) {
+  ZnStreamScanner scan(in);
   int count = frame.cameraCount();
   for (int i = 0; i < count; ++i) {
     ZrRDCamera* camera = frame.camera(i);
@@ -74,28 +227,135 @@ bool readCameras(std::istream& in, ZrRDFrame& frame, bool binary) {
       camera->id = i + 1;
     }
     if (binary) {
-      ZrRDReadBinaryGlobs(in, *camera);
+      readBinaryGlobs(scan, camera);
     } else {
-      ZrRDReadTextGlobs(in, *camera);
+      readTextGlobs(scan, camera);
     }
     if (in.fail()) {
       if (fresh) delete camera;
       frame.clearCameras();
-      if (binary) {
-        reportNumbered("Cannot read camera ", i + 1);
-      } else {
-        ZnReportError("Cannot read data for camera.");
-        if (i > 0) {
-          ZnReportError("The last successfully read camera was %d.", i);
-        } else {
-          ZnReportError("An error occurred reading the first camera.");
-        }
-      }
+      reportCameraFailure(i, binary);
       return false;
     }
     if (fresh) frame.setCamera(i, camera);
   }
   return true;
+}
+
+// ---- Encoding, through a printer where the stream allows it ----
+
+// os.write(), or os << text where the field width is 0.
+void put(ZnStreamPrinter& out, const char* text, std::size_t n) {
+  if (out.raw()) {
+    out.put(text, n);
+  } else {
+    out.stream().write(text, static_cast<std::streamsize>(n));
+  }
+}
+
+void writeBinaryFrameHeader(ZnStreamPrinter& out, const ZrRDFrame& frame) {
+  unsigned char b[10];
+  putLe32(b + 1, static_cast<uint32_t>(frame.number));
+  if (!frame.timecode) {
+    b[0] = 4;
+    put(out, reinterpret_cast<const char*>(b), 5);
+    return;
+  }
+  ZnTimecode timecode = ZnTimecode::unpack(*frame.timecode);
+  b[0] = 9;
+  b[5] = 4;
+  b[6] = static_cast<unsigned char>(timecode.hour);
+  b[7] = static_cast<unsigned char>(timecode.minute);
+  b[8] = static_cast<unsigned char>(timecode.second);
+  b[9] = static_cast<unsigned char>(timecode.frame);
+  put(out, reinterpret_cast<const char*>(b), 10);
+}
+
+void writeBinaryCameras(ZnStreamPrinter& out, const ZrRDFrame& frame) {
+  unsigned char run[4 * kGlobRun];
+  for (const ZrRDCamera* camera : frame.cameras()) {
+    int count = camera != nullptr ? camera->globs.count() : 0;
+    if (count > ZrRDMaxBinaryGlobs) {
+      // The count field is 16 bits wide; the record must hold exactly the
+      // globs it counts.
+      ZnOSStream message;
+      message << "Only the first " << ZrRDMaxBinaryGlobs << " of the " << count
+              << " globs of camera " << camera->id << " in frame " << frame.number
+              << " were written.";
+      ZnReportWarning(ZnStr(message.str()));
+      count = ZrRDMaxBinaryGlobs;
+    }
+    unsigned char b[2];
+    putLe16(b, static_cast<uint32_t>(count));
+    put(out, reinterpret_cast<const char*>(b), 2);
+    for (int done = 0; done < count;) {
+      int n = std::min(count - done, kGlobRun);
+      for (int k = 0; k < n; ++k) {
+        const ZrRDGlob& glob = camera->globs[done + k];
+        putLe16(run + 4 * k, ZrRDEncodeCoordinate(glob.x));
+        putLe16(run + 4 * k + 2, ZrRDEncodeCoordinate(glob.y));
+      }
+      put(out, reinterpret_cast<const char*>(run), 4 * static_cast<std::size_t>(n));
+      done += n;
+    }
+  }
+}
+
+void writeTextFrameHeader(ZnStreamPrinter& out, const ZrRDFrame& frame) {
+  if (!out.formatted()) {
+    std::ostream& os = out.stream();
+    os << frame.number;
+    if (frame.timecode) os << ' ' << ZnPackedTimecodeFormat(*frame.timecode, false).c_str();
+    os << "\n";
+    return;
+  }
+  out.putInt(frame.number);
+  if (frame.timecode) {
+    out.put(" ", 1);
+    ZnStr text = ZnPackedTimecodeFormat(*frame.timecode, false);
+    out.put(text.c_str(), std::strlen(text.c_str()));
+  }
+  out.put("\n", 1);
+}
+
+void writeTextCameras(ZnStreamPrinter& out, const ZrRDFrame& frame) {
+  std::ostream& os = out.stream();
+  const bool direct = out.formatted();
+  bool anyGlob = false;
+  int slots = frame.cameraCount();
+  for (int i = 0; i < slots; ++i) {
+    const ZrRDCamera* camera = frame.camera(i);
+    int count = camera != nullptr ? camera->globs.count() : 0;
+    if (!direct) {
+      if (i > 0) os << "\n";
+      os << count;
+      for (int k = 0; k < count; ++k) {
+        const ZrRDGlob& glob = camera->globs[k];
+        os << "\n"
+           << glob.pixels << ' ' << std::left << std::fixed << std::setprecision(4) << std::setw(8)
+           << glob.x << ' ' << std::setw(8) << glob.y;
+        os.unsetf(std::ios::left | std::ios::fixed);
+      }
+      continue;
+    }
+    if (i > 0) out.put("\n", 1);
+    out.putInt(count);
+    for (int k = 0; k < count; ++k) {
+      const ZrRDGlob& glob = camera->globs[k];
+      out.put("\n", 1);
+      out.putInt(glob.pixels);
+      out.put(" ", 1);
+      out.putFixed(glob.x, 4, 8);
+      out.put(" ", 1);
+      out.putFixed(glob.y, 4, 8);
+    }
+    anyGlob = anyGlob || count > 0;
+  }
+  if (anyGlob) {
+    // The formatting state the insertions above stand for leave behind.
+    os.precision(4);
+    os.unsetf(std::ios::left | std::ios::fixed);
+  }
 }
 
 }  // namespace
@@ -173,19 +433,29 @@ bool ZrRDReadTextCounts(std::istream& in, int* cameras, int* frames) {
 }
 
 bool ZrRDReadBinaryFrameHeader(std::istream& in, ZrRDFrame& frame) {
-  std::istream::int_type size = in.get();
-  if (in.fail()) {
-    ZnReportError("Unable to read frame number.");
-    size = 0;  // the read below fails on the failed stream all the same
-  }
   // Only the first 9 bytes mean anything; those the record lacks stay 0.
   unsigned char record[255];
   std::memset(record, 0, 9);
-  in.read(reinterpret_cast<char*>(record), size);
-  frame.timecode.reset();
-  if (in.fail()) {
-    ZnReportError("Unable to read frame number.");
-    return false;
+  int size = 0;
+  ZnStreamScanner scan(in);
+  const char* b = scan.buffered(1);
+  if (b != nullptr && scan.buffered(1 + static_cast<unsigned char>(*b)) != nullptr) {
+    size = static_cast<unsigned char>(*b);
+    std::memcpy(record, b + 1, static_cast<size_t>(std::min(size, 9)));
+    scan.advance(1 + size);
+    frame.timecode.reset();
+  } else {
+    size = in.get();
+    if (in.fail()) {
+      ZnReportError("Unable to read frame number.");
+      size = 0;  // the read below fails on the failed stream all the same
+    }
+    in.read(reinterpret_cast<char*>(record), size);
+    frame.timecode.reset();
+    if (in.fail()) {
+      ZnReportError("Unable to read frame number.");
+      return false;
+    }
   }
   frame.number = le32(record);
   int parts = record[4];
@@ -208,23 +478,42 @@ bool ZrRDReadBinaryFrameHeader(std::istream& in, ZrRDFrame& frame) {
 }
 
 bool ZrRDReadTextFrameHeader(std::istream& in, ZrRDFrame& frame) {
+  ZnStreamScanner scan(in);
   int number = 0;
-  if (!(in >> number)) {
+  if (!scan.extract(number)) {
     ZnReportError("Unable to read frame number.");
     return false;
   }
   frame.number = number;
   ZnStr rest;
-  rest.readLine(in);
-  if (in.fail()) {
-    ZnReportError("Unable to read timecode.");
-    return false;
-  }
-  rest.trimLeft(false);
-  rest.trimRight();
-  if (rest.length() == 0) {
-    frame.timecode.reset();
-    return true;
+  // A buffered line that the line reader would take in one piece (it reads
+  // up to 255 characters at a time, and a NUL ends the text it keeps) is
+  // trimmed where it lies; only a timecode needs a string.
+  int length = 0;
+  const char* line = scan.bufferedLine(254, &length);
+  if (line != nullptr && std::memchr(line, '\0', static_cast<size_t>(length)) == nullptr) {
+    int first = 0;
+    int last = length;
+    while (first < last && std::isspace(static_cast<unsigned char>(line[first]))) ++first;
+    while (last > first && std::isspace(static_cast<unsigned char>(line[last - 1]))) --last;
+    if (first < last) rest.assign(line + first, last - first);
+    scan.advance(length + 1);
+    if (first == last) {
+      frame.timecode.reset();
+      return true;
+    }
+  } else {
+    rest.readLine(in);
+    if (in.fail()) {
+      ZnReportError("Unable to read timecode.");
+      return false;
+    }
+    rest.trimLeft(false);
+    rest.trimRight();
+    if (rest.length() == 0) {
+      frame.timecode.reset();
+      return true;
+    }
   }
   ZnPackedTimecode packed = 0;
   if (!ZnPackedTimecodeParse(rest, &packed, false)) {
@@ -237,66 +526,13 @@ bool ZrRDReadTextFrameHeader(std::istream& in, ZrRDFrame& frame) {
 }
 
 bool ZrRDReadBinaryGlobs(std::istream& in, ZrRDCamera& camera) {
-  int count = ZrRDRead16(in);
-  if (in.fail()) {
-    ZnReportError("File read error.");
-    return false;
-  }
-  camera.globs.resize(count);
-  ZrRDGlob* globs = camera.globs.begin();
-  unsigned char run[4 * kGlobRun];
-  for (int done = 0; done < count;) {
-    int want = std::min(count - done, kGlobRun);
-    in.read(reinterpret_cast<char*>(run), 4 * want);
-    int got = static_cast<int>(in.gcount());
-    int whole = got / 4;
-    for (int k = 0; k < whole; ++k) decodeGlob(run + 4 * k, globs[done + k]);
-    if (got < 4 * want) {
-      // The same messages as a read of one coordinate at a time: the glob is
-      // lost at its x when fewer than two of its bytes arrived, else at its y.
-      reportReadFailure(in);
-      ZnReportError(got % 4 < 2 ? "Cannot read X coordinate." : "Cannot read Y coordinate.");
-      camera.clearGlobs();
-      reportNumbered("Unable to read glob ", done + whole + 1);
-      return false;
-    }
-    done += want;
-  }
-  return true;
+  ZnStreamScanner scan(in);
+  return readBinaryGlobs(scan, &camera);
 }
 
 bool ZrRDReadTextGlobs(std::istream& in, ZrRDCamera& camera) {
-  int count = 0;
-  if (!(in >> count) || count < 0) {
-    in.setstate(std::ios::failbit);
-    ZnReportError("Error reading number of globs for camera.");
-    return false;
-  }
-  ZnDArray<ZrRDGlob>& globs = camera.globs;
-  globs.resize(std::min(count, kFirstTextGlobs));
-  for (int i = 0; i < count; ++i) {
-    if (i == globs.count()) globs.resize(count - i < i ? count : 2 * i);
-    ZrRDGlob& glob = globs[i];
-    double value = 0.0;
-    if (!(in >> glob.pixels)) {
-      ZnReportError("Unable to read number of pixels.");
-    } else if (!(in >> value)) {
-      ZnReportError("Error reading value for x.");
-    } else {
-      glob.x = static_cast<float>(value);
-      if (!(in >> value)) {
-        ZnReportError("Error reading value for y.");
-      } else {
-        glob.y = static_cast<float>(value);
-      }
-    }
-    if (in.fail()) {
-      camera.clearGlobs();
-      ZnReportError("Unable to read data for glob.");
-      return false;
-    }
-  }
-  return true;
+  ZnStreamScanner scan(in);
+  return readTextGlobs(scan, &camera);
 }
 
 bool ZrRDReadBinaryCameras(std::istream& in, ZrRDFrame& frame) {
@@ -313,6 +549,22 @@ bool ZrRDReadFrameHeader(std::istream& in, bool binary, ZrRDFrame& frame) {
 
 bool ZrRDReadCameras(std::istream& in, bool binary, ZrRDFrame& frame) {
   return readCameras(in, frame, binary);
+}
+
+bool ZrRDSkipCameras(std::istream& in, bool binary, int cameraCount) {
+  ZnStreamScanner scan(in);
+  for (int i = 0; i < cameraCount; ++i) {
+    if (binary) {
+      readBinaryGlobs(scan, nullptr);
+    } else {
+      readTextGlobs(scan, nullptr);
+    }
+    if (in.fail()) {
+      reportCameraFailure(i, binary);
+      return false;
+    }
+  }
+  return true;
 }
 
 uint16_t ZrRDRead16(std::istream& in) {
@@ -357,84 +609,36 @@ void ZrRDWriteFileHeader(std::ostream& os, ZrRDFormat format, int frames, int ca
 }
 
 void ZrRDWriteBinaryFrameHeader(std::ostream& os, const ZrRDFrame& frame) {
-  unsigned char b[10];
-  putLe32(b + 1, static_cast<uint32_t>(frame.number));
-  if (!frame.timecode) {
-    b[0] = 4;
-    write(os, b, 5);
-    return;
-  }
-  ZnTimecode timecode = ZnTimecode::unpack(*frame.timecode);
-  b[0] = 9;
-  b[5] = 4;
-  b[6] = static_cast<unsigned char>(timecode.hour);
-  b[7] = static_cast<unsigned char>(timecode.minute);
-  b[8] = static_cast<unsigned char>(timecode.second);
-  b[9] = static_cast<unsigned char>(timecode.frame);
-  write(os, b, 10);
+  ZnStreamPrinter out(os);
+  writeBinaryFrameHeader(out, frame);
 }
 
 void ZrRDWriteBinaryCameras(std::ostream& os, const ZrRDFrame& frame) {
-  unsigned char run[4 * kGlobRun];
-  for (const ZrRDCamera* camera : frame.cameras()) {
-    int count = camera != nullptr ? camera->globs.count() : 0;
-    if (count > ZrRDMaxBinaryGlobs) {
-      // The count field is 16 bits wide; the record must hold exactly the
-      // globs it counts.
-      ZnOSStream message;
-      message << "Only the first " << ZrRDMaxBinaryGlobs << " of the " << count
-              << " globs of camera " << camera->id << " in frame " << frame.number
-              << " were written.";
-      ZnReportWarning(ZnStr(message.str()));
-      count = ZrRDMaxBinaryGlobs;
-    }
-    ZrRDWrite16(os, static_cast<uint16_t>(count));
-    for (int done = 0; done < count;) {
-      int n = std::min(count - done, kGlobRun);
-      for (int k = 0; k < n; ++k) {
-        const ZrRDGlob& glob = camera->globs[done + k];
-        putLe16(run + 4 * k, ZrRDEncodeCoordinate(glob.x));
-        putLe16(run + 4 * k + 2, ZrRDEncodeCoordinate(glob.y));
-      }
-      write(os, run, 4 * n);
-      done += n;
-    }
-  }
+  ZnStreamPrinter out(os);
+  writeBinaryCameras(out, frame);
 }
 
 void ZrRDWriteTextFrameHeader(std::ostream& os, const ZrRDFrame& frame) {
-  os << frame.number;
-  if (frame.timecode) os << ' ' << ZnPackedTimecodeFormat(*frame.timecode, false).c_str();
-  os << "\n";
+  ZnStreamPrinter out(os);
+  writeTextFrameHeader(out, frame);
 }
 
 void ZrRDWriteTextCameras(std::ostream& os, const ZrRDFrame& frame) {
-  int slots = frame.cameraCount();
-  for (int i = 0; i < slots; ++i) {
-    if (i > 0) os << "\n";
-    const ZrRDCamera* camera = frame.camera(i);
-    int count = camera != nullptr ? camera->globs.count() : 0;
-    os << count;
-    for (int k = 0; k < count; ++k) {
-      const ZrRDGlob& glob = camera->globs[k];
-      os << "\n"
-         << glob.pixels << ' ' << std::left << std::fixed << std::setprecision(4) << std::setw(8)
-         << glob.x << ' ' << std::setw(8) << glob.y;
-      os.unsetf(std::ios::left | std::ios::fixed);
-    }
-  }
+  ZnStreamPrinter out(os);
+  writeTextCameras(out, frame);
 }
 
 void ZrRDWriteFrame(std::ostream& os, const ZrRDFrame& frame, ZrRDFormat format) {
+  ZnStreamPrinter out(os);
   switch (format) {
     case ZrRDFormat::Text:
-      ZrRDWriteTextFrameHeader(os, frame);
-      ZrRDWriteTextCameras(os, frame);
-      os << "\n";
+      writeTextFrameHeader(out, frame);
+      writeTextCameras(out, frame);
+      put(out, "\n", 1);
       break;
     case ZrRDFormat::Binary:
-      ZrRDWriteBinaryFrameHeader(os, frame);
-      ZrRDWriteBinaryCameras(os, frame);
+      writeBinaryFrameHeader(out, frame);
+      writeBinaryCameras(out, frame);
       break;
   }
 }

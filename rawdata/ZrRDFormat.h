@@ -22,6 +22,13 @@
 // Messages that name a number are composed in full before they are reported.
 //
 // Encoders write to the stream without examining its state.
+//
+// Both work on the stream buffer directly where the stream allows it (see
+// streams/ZnStreamScanner.h and ZnStreamPrinter.h) and through the standard
+// operations otherwise, with the same results either way: the values, the
+// messages, the stream's state, position and formatting state, and what
+// reaches its buffer. Only the stream's gcount() after a decoder is not
+// meaningful.
 #ifndef HDRMEND_RAWDATA_ZRRDFORMAT_H_
 #define HDRMEND_RAWDATA_ZRRDFORMAT_H_
 
@@ -107,6 +114,10 @@ bool ZrRDReadTextCameras(std::istream& in, ZrRDFrame& frame);
 // The two above, chosen by encoding.
 bool ZrRDReadFrameHeader(std::istream& in, bool binary, ZrRDFrame& frame);
 bool ZrRDReadCameras(std::istream& in, bool binary, ZrRDFrame& frame);
+
+// Reads and checks cameraCount camera records as ZrRDReadCameras() would,
+// with the same messages, stream state and position, but keeps nothing.
+bool ZrRDSkipCameras(std::istream& in, bool binary, int cameraCount);
 
 // Two bytes, little-endian; 0 when they cannot be read. Messages: "Hit end of
 // file." when the stream reached its end, "Error reading file." otherwise.

@@ -1,0 +1,309 @@
+// The decoders and encoders take the characters they need straight from the
+// stream buffer when they can, and go through the standard stream operations
+// otherwise. These tests hold the two ways to the same results: every
+// recording, damaged or not, is read through buffers that serve it in chunks
+// of every size and through a stream that forces the standard operations
+// throughout (a tied stream), and the transcripts of what the reader did
+// (counts, frames, messages, stream states, positions) must agree. The
+// encoders likewise, on frames with every kind of value.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <iomanip>
+#include <iterator>
+#include <limits>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "foundation/ZnMessage.h"
+#include "rawdata/RDTestFiles.h"
+#include "rawdata/ZrRDFileReader.h"
+#include "rawdata/ZrRDFormat.h"
+#include "streams/ChunkedStreamBuf.h"
+#include "tools/RandomFrames.h"
+
+namespace {
+
+uint32_t Bits(float f) {
+  uint32_t b;
+  std::memcpy(&b, &f, sizeof b);
+  return b;
+}
+
+void TakeMessages(std::ostringstream& log) {
+  for (const std::string& text : RDTakeMessages()) log << "  message: " << text << "\n";
+}
+
+struct Transcript {
+  std::string flow;    // everything but the frames' contents
+  std::string frames;  // the contents, when the frames were read
+};
+
+// Reads a whole recording as the repair command does: the header, then frame
+// headers and bodies until a header cannot be read. `skip` checks the bodies
+// without keeping them. A chunk of 0 reads through a tied stream, which
+// leaves every field to the standard operations.
+Transcript Read(const std::string& bytes, std::size_t chunk, bool skip) {
+  ChunkedStreamBuf buf(bytes, chunk == 0 ? bytes.size() : chunk);
+  std::istream in(&buf);
+  std::ostringstream tie;
+  if (chunk == 0) in.tie(&tie);
+  std::ostringstream flow;
+  std::ostringstream frames;
+  ZrRDFileReader reader(in);
+  flow << "binary " << reader.isBinary() << ", frames " << reader.frameCount() << ", cameras "
+       << reader.cameraCount() << ", state " << in.rdstate() << ", at " << buf.position() << "\n";
+  TakeMessages(flow);
+  ZrRDFrame frame;
+  for (int n = 0; n < 1000; ++n) {
+    int timecode = 0;
+    const int number = reader.nextFrameNumber(&timecode);
+    flow << "header " << number << " " << timecode << ", end " << reader.atEndOfData() << ", state "
+         << in.rdstate() << ", at " << buf.position() << "\n";
+    TakeMessages(flow);
+    if (number == 0) break;
+    const bool ok = skip ? reader.skipFrame() : reader.readFrame(frame);
+    flow << "body " << ok << ", read " << reader.framesRead() << ", state " << in.rdstate()
+         << ", at " << buf.position() << "\n";
+    TakeMessages(flow);
+    if (!skip) {
+      frames << "frame " << frame.number << " with " << frame.cameraCount() << " cameras\n";
+      for (int i = 0; i < frame.cameraCount(); ++i) {
+        const ZrRDCamera* camera = frame.camera(i);
+        frames << " camera " << camera->id << ":";
+        for (const ZrRDGlob& glob : camera->globs) {
+          frames << " " << glob.pixels << "/" << Bits(glob.x) << "/" << Bits(glob.y);
+        }
+        frames << "\n";
+      }
+    }
+    if (in.fail()) break;
+  }
+  return {flow.str(), frames.str()};
+}
+
+void ExpectSameReading(const std::string& bytes, const std::string& what) {
+  const Transcript standard = Read(bytes, 0, false);
+  const Transcript standardSkip = Read(bytes, 0, true);
+  ASSERT_EQ(standardSkip.flow, standard.flow) << what;
+  for (std::size_t chunk : {1, 2, 3, 7, 64, 4096}) {
+    const Transcript read = Read(bytes, chunk, false);
+    ASSERT_EQ(read.flow, standard.flow) << what << ", chunk " << chunk;
+    ASSERT_EQ(read.frames, standard.frames) << what << ", chunk " << chunk;
+    ASSERT_EQ(Read(bytes, chunk, true).flow, standard.flow) << what << ", chunk " << chunk;
+  }
+}
+
+std::string Recording(ZrRDFormat format, uint64_t seed, bool decimals, int frameCount) {
+  RandomFrameSettings settings;
+  settings.format = format;
+  settings.cameras = 1 + static_cast<int>(seed % 3);
+  settings.minGlobs = 0;
+  settings.maxGlobs = 5;
+  settings.timecodes = seed % 2 == 0;
+  settings.textDecimals = decimals;
+  settings.seed = seed;
+  RandomFrames source(settings);
+  std::vector<ZrRDFrame> frames(static_cast<std::size_t>(frameCount));
+  std::vector<const ZrRDFrame*> pointers;
+  for (ZrRDFrame& frame : frames) {
+    source.next(frame);
+    pointers.push_back(&frame);
+  }
+  std::ostringstream os;
+  ZrRDWriteFileHeader(os, format, frameCount, settings.cameras);
+  if (decimals && format == ZrRDFormat::Text) os << std::fixed << std::setprecision(6);
+  for (const ZrRDFrame* frame : pointers) {
+    if (decimals && format == ZrRDFormat::Text) {
+      // Coordinates with more decimals than the writer's, as other programs
+      // write them.
+      os << frame->number << "\n";
+      for (int i = 0; i < frame->cameraCount(); ++i) {
+        const ZrRDCamera* camera = frame->camera(i);
+        os << camera->globs.count();
+        for (const ZrRDGlob& glob : camera->globs) {
+          os << "\n" << glob.pixels << ' ' << glob.x << ' ' << glob.y;
+        }
+        os << "\n";
+      }
+    } else {
+      ZrRDWriteFrame(os, *frame, format);
+    }
+  }
+  return os.str();
+}
+
+class ZrRDFormatBufferingTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ZnClearMessages(); }
+  void TearDown() override { ZnClearMessages(); }
+};
+
+TEST_F(ZrRDFormatBufferingTest, WholeAndCutRecordingsReadAlike) {
+  for (ZrRDFormat format : {ZrRDFormat::Text, ZrRDFormat::Binary}) {
+    for (uint64_t seed = 1; seed <= 6; ++seed) {
+      const std::string bytes = Recording(format, seed, seed == 5, 3);
+      // Cut at every position: every field meets the end of the input.
+      for (std::size_t n = 0; n <= bytes.size(); n += 1 + bytes.size() / 150) {
+        ExpectSameReading(bytes.substr(0, n),
+                          "seed " + std::to_string(seed) + " cut at " + std::to_string(n));
+      }
+    }
+  }
+}
+
+TEST_F(ZrRDFormatBufferingTest, DamagedRecordingsReadAlike) {
+  // Characters that change how numbers and lines read, written over the
+  // recording or put into it.
+  const std::string text = "0123456789+-.eEx \t\n\r\v";
+  std::mt19937 random(99);
+  for (int round = 0; round < 400; ++round) {
+    const bool binary = round % 2 == 1;
+    std::string bytes = Recording(binary ? ZrRDFormat::Binary : ZrRDFormat::Text,
+                                  static_cast<uint64_t>(round), round % 7 == 0, 2);
+    const int edits = 1 + static_cast<int>(random() % 4);
+    for (int k = 0; k < edits && !bytes.empty(); ++k) {
+      const std::size_t at = random() % bytes.size();
+      const char c =
+          binary && random() % 2 ? static_cast<char>(random()) : text[random() % text.size()];
+      switch (random() % 4) {
+        case 0:
+          bytes[at] = c;
+          break;
+        case 1:
+          bytes.insert(at, 1, c);
+          break;
+        case 2:
+          bytes.erase(at, 1 + random() % 3);
+          break;
+        default:
+          // A run long enough to pass the line and digit limits, or a NUL.
+          bytes.insert(at,
+                       random() % 2 ? std::string(1 + random() % 300, c) : std::string(1, '\0'));
+          break;
+      }
+    }
+    ExpectSameReading(bytes, "round " + std::to_string(round));
+  }
+}
+
+TEST_F(ZrRDFormatBufferingTest, TextHeaderLinesReadAlike) {
+  // The rest of a frame header line, in every shape the line reader treats
+  // differently: empty, blank, carriage returns, a NUL, long lines.
+  const std::string rests[] = {"",
+                               " ",
+                               " 01:02:03:04",
+                               "\t01:02:03:04 \r",
+                               " 01:02:03:04/25",
+                               " 1:2:3:4",
+                               " bogus",
+                               " 01:02\0:03:04",
+                               std::string(254, ' '),
+                               std::string(255, ' '),
+                               std::string(300, ' ') + "01:02:03:04",
+                               " 01:02:03:04" + std::string(250, ' '),
+                               "\r\r"};
+  for (const std::string& rest : rests) {
+    const std::string bytes = "1\n2\n7" + rest + "\n0\n1 5 5\n8" + rest;
+    ExpectSameReading(bytes, "rest \"" + rest + "\"");
+  }
+}
+
+// ---- Encoders ----
+
+struct Written {
+  std::string bytes;
+  std::ios::iostate state;
+  std::streamsize precision;
+  std::streamsize width;
+  std::ios::fmtflags flags;
+
+  bool operator==(const Written& o) const {
+    return bytes == o.bytes && state == o.state && precision == o.precision && width == o.width &&
+           flags == o.flags;
+  }
+};
+
+std::ostream& operator<<(std::ostream& os, const Written& w) {
+  return os << "\"" << w.bytes << "\" state " << w.state << " precision " << w.precision
+            << " width " << w.width << " flags " << w.flags;
+}
+
+Written Write(const ZrRDFrame& frame, ZrRDFormat format, bool standard, std::ios::fmtflags flags) {
+  std::ostringstream os;
+  std::ostringstream tie;
+  if (standard) os.tie(&tie);
+  os.flags(flags);
+  ZrRDWriteFrame(os, frame, format);
+  return {os.str(), os.rdstate(), os.precision(), os.width(), os.flags()};
+}
+
+TEST_F(ZrRDFormatBufferingTest, EncodersWriteAlike) {
+  const float inf = std::numeric_limits<float>::infinity();
+  const float odd[] = {0.0f,           -0.0f,  inf,    -inf,    std::nanf(""),
+                       -std::nanf(""), 1e30f,  -1e30f, 3e-9f,   0.03125f,
+                       511.9921875f,   600.0f, -0.3f,  1.23456f};
+  std::mt19937 random(17);
+  for (int round = 0; round < 300; ++round) {
+    ZrRDFrame frame;
+    frame.number = static_cast<int>(random()) - (round % 3 == 0 ? 0 : 1 << 30);
+    if (round % 2 == 0) frame.timecode = static_cast<ZnPackedTimecode>(random() % 2678400u * 31u);
+    const int cameras = static_cast<int>(random() % 4);
+    for (int i = 0; i < cameras; ++i) {
+      std::vector<ZrRDGlob> globs(random() % 6);
+      for (ZrRDGlob& glob : globs) {
+        glob.pixels = static_cast<int>(random()) >> (random() % 32);
+        glob.x = random() % 3 == 0 ? odd[random() % std::size(odd)]
+                                   : static_cast<float>(random() % 5120000) / 10000.0f;
+        uint32_t bits = static_cast<uint32_t>(random());
+        std::memcpy(&glob.y, &bits, sizeof bits);
+      }
+      RDAddCamera(frame, globs);
+    }
+    if (cameras > 0 && round % 5 == 0) frame.setCamera(0, nullptr);  // written as no globs
+    // Flags a caller may have left set that the encoders replace or ignore.
+    const std::ios::fmtflags flags =
+        round % 4 == 0 ? std::ios::fixed | std::ios::left | std::ios::skipws | std::ios::dec
+                       : std::ios::skipws | std::ios::dec;
+    for (ZrRDFormat format : {ZrRDFormat::Text, ZrRDFormat::Binary}) {
+      EXPECT_EQ(Write(frame, format, false, flags), Write(frame, format, true, flags))
+          << "round " << round;
+    }
+    ZnClearMessages();
+  }
+}
+
+TEST_F(ZrRDFormatBufferingTest, EncodersFailAlike) {
+  // A file buffer of 16 characters on a device that takes nothing: the
+  // writes fail at their first flush, part way through a frame.
+  std::ifstream probe("/dev/full");
+  if (!probe) GTEST_SKIP() << "no /dev/full";
+  ZrRDFrame frame;
+  frame.number = 12;
+  RDAddCamera(frame, {{5, 12.5f, 3.25f}, {9, 100.0f, 7.125f}, {1, 2.0f, 3.0f}});
+  RDAddCamera(frame, {});
+  for (ZrRDFormat format : {ZrRDFormat::Text, ZrRDFormat::Binary}) {
+    Written results[2];
+    for (int standard = 0; standard < 2; ++standard) {
+      char buffer[16];
+      std::ofstream os;
+      os.rdbuf()->pubsetbuf(buffer, sizeof buffer);
+      os.open("/dev/full");
+      ASSERT_TRUE(os.is_open());
+      std::ostringstream tie;
+      if (standard == 1) os.tie(&tie);
+      ZrRDWriteFrame(os, frame, format);
+      results[standard] = {"", os.rdstate(), os.precision(), os.width(), os.flags()};
+      EXPECT_TRUE(os.bad());
+      os.close();
+    }
+    EXPECT_EQ(results[0], results[1]);
+  }
+}
+
+}  // namespace
