@@ -1,6 +1,7 @@
 #include "rawdata/ZrRDFileReader.h"
 
 #include <algorithm>
+#include <climits>
 
 #include "foundation/ZnMessage.h"
 #include "rawdata/ZrRDFormat.h"
@@ -93,7 +94,7 @@ bool ZrRDFileReader::readFrame(ZrRDFrame& frame) {
     ZnReportError(ZnStr(message.str()));
     return false;
   }
-  ++framesRead_;
+  countFrameRead();
   return true;
 }
 
@@ -105,8 +106,14 @@ bool ZrRDFileReader::skipFrame() {
     ZnReportError(ZnStr(message.str()));
     return false;
   }
-  ++framesRead_;
+  countFrameRead();
   return true;
+}
+
+void ZrRDFileReader::countFrameRead() {
+  // readFrameAt() counts from the frame's number, which may be the largest
+  // int; reading on from there must not overflow.
+  if (framesRead_ < INT_MAX) ++framesRead_;
 }
 
 bool ZrRDFileReader::readNextFrame(ZrRDFrame& frame) {

@@ -115,6 +115,8 @@ class ZrRDFileReader {
   bool readFrameHeader(ZrRDFrame& frame);
   // Reports, unless the stream can be positioned.
   bool checkSeekable();
+  // One more frame body read; framesRead() stops at the largest int.
+  void countFrameRead();
 
   std::istream* stream_ = nullptr;
   ZnCompIFStream* ownedStream_ = nullptr;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <climits>
 #include <cstdlib>
 #include <memory>
 #include <sstream>
@@ -306,6 +307,21 @@ TEST_F(ZrRDFileReaderTest, FrameIndexWithGapsRepeatsAndOddNumbers) {
   ExpectNumbered(frame, 4, 2);
   EXPECT_FALSE(reader->readFrameAt(-3, frame));
   EXPECT_EQ(RDTakeMessages(), Strings{"Frame -3 does not exist."});
+}
+
+TEST_F(ZrRDFileReaderTest, FramesReadStopsAtTheLargestNumber) {
+  // Reading at a number sets the count from it; reading on must not overflow.
+  auto reader = Open(NumberedFile(ZrRDFormat::Text, 3, {INT_MAX, 5, 6}));
+  ASSERT_TRUE(reader->buildFrameIndex());
+  ZrRDFrame frame;
+  ASSERT_TRUE(reader->readFrameAt(INT_MAX, frame));
+  EXPECT_EQ(reader->framesRead(), INT_MAX);
+  ASSERT_TRUE(reader->readNextFrame(frame));
+  EXPECT_EQ(frame.number, 5);
+  EXPECT_EQ(reader->framesRead(), INT_MAX);
+  ASSERT_EQ(reader->nextFrameNumber(), 6);
+  ASSERT_TRUE(reader->skipFrame());
+  EXPECT_EQ(reader->framesRead(), INT_MAX);
 }
 
 TEST_F(ZrRDFileReaderTest, FrameIndexFollowsTheHeaderCount) {
