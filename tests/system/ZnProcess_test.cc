@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/ZnMessage.h"
 #include "system/SystemTestSupport.h"
 
 namespace {
