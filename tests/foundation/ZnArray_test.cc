@@ -8,8 +8,11 @@
 #include <string>
 
 #include "foundation/ZnStr.h"
+#include "support/TestSupport.h"
 
 namespace {
+
+using testsupport::ScopedEnv;
 
 // The size and layout of a glob record: two coordinates and a pixel count.
 struct Glob {
@@ -60,29 +63,13 @@ std::string FailureReport(const std::string& count, const std::string& bytes) {
 }
 
 // Under AddressSanitizer a huge request aborts inside the sanitizer unless it
-// may return null. The threadsafe death test re-executes this program with
-// the current environment, so setting the option here reaches the child.
-class AllocatorMayReturnNull {
- public:
-  AllocatorMayReturnNull() {
-    const char* old = getenv("ASAN_OPTIONS");
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    std::string value = had_ ? old_ + ":" : std::string();
-    setenv("ASAN_OPTIONS", (value + "allocator_may_return_null=1").c_str(), 1);
-  }
-  ~AllocatorMayReturnNull() {
-    if (had_) {
-      setenv("ASAN_OPTIONS", old_.c_str(), 1);
-    } else {
-      unsetenv("ASAN_OPTIONS");
-    }
-  }
-
- private:
-  bool had_ = false;
-  std::string old_;
-};
+// may return null: this is ASAN_OPTIONS with that option added. The threadsafe
+// death test re-executes this program with the current environment, so the
+// option set around the death tests reaches the child.
+std::string AllocatorMayReturnNull() {
+  const char* old = getenv("ASAN_OPTIONS");
+  return (old != nullptr ? std::string(old) + ":" : std::string()) + "allocator_may_return_null=1";
+}
 
 TEST_F(ZnArrayTest, SetCountZeroLeavesNoBlock) {
   ZnDArray<int> a;
@@ -229,7 +216,7 @@ void Publish(ZnDArray<Huge>& a) { published = a.begin(); }
 TEST_F(ZnArrayTest, UnsatisfiableRequestsReportAndAbort) {
   ::testing::FLAGS_gtest_death_test_style = "threadsafe";
   // The sanitizer may warn about the request before the report: no "^".
-  AllocatorMayReturnNull mayReturnNull;
+  ScopedEnv mayReturnNull("ASAN_OPTIONS", AllocatorMayReturnNull().c_str());
   const std::string hugeBytes = std::to_string(static_cast<long long>(INT_MAX) << 20);
   EXPECT_DEATH(
       {

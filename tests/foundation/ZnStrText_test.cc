@@ -8,6 +8,7 @@
 #include <string>
 
 #include "foundation/ZnDoubleLinkedList.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -15,34 +16,7 @@ std::string Str(const ZnStr& s) { return std::string(s.c_str(), s.length()); }
 
 int Sign(int v) { return (v > 0) - (v < 0); }
 
-// Sets (or, for null, unsets) a variable for one test and restores it after.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    const char* old = std::getenv(name);
-    hadOld_ = old != nullptr;
-    if (hadOld_) old_ = old;
-    if (value) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (hadOld_) {
-      setenv(name_.c_str(), old_.c_str(), 1);
-    } else {
-      unsetenv(name_.c_str());
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  std::string name_;
-  std::string old_;
-  bool hadOld_ = false;
-};
+using testsupport::ScopedEnv;
 
 }  // namespace
 
