@@ -12,24 +12,22 @@
 
 #include "foundation/ZnMessage.h"
 #include "rawdata/RDTestFiles.h"
+#include "support/TestSupport.h"
 #include "tools/RandomFrames.h"
 
 namespace {
+
+using testsupport::HaveProgram;
+using testsupport::ReadFile;
+using testsupport::TakeMessages;
+using testsupport::TempDir;
+using testsupport::WriteFile;
 
 using Strings = std::vector<std::string>;
 
 const ZrRDFormat kFormats[] = {ZrRDFormat::Text, ZrRDFormat::Binary};
 
 const char* FormatName(ZrRDFormat format) { return format == ZrRDFormat::Text ? "text" : "binary"; }
-
-ZnPackedTimecode Packed(int h, int m, int s, int f) {
-  ZnTimecode t;
-  t.hour = h;
-  t.minute = m;
-  t.second = s;
-  t.frame = f;
-  return t.pack();
-}
 
 // Frames that carry the given numbers, two cameras each. The frame at file
 // position k with number n holds one glob at (n, k) in camera 1 and none in
@@ -78,12 +76,12 @@ class ZrRDFileReaderTest : public ::testing::Test {
 
   // Writes the bytes to a file and opens a reader on it by name.
   std::unique_ptr<ZrRDFileReader> Open(const std::string& bytes, const char* name = "take.raw") {
-    std::string path = dir_.path(name);
-    RDWriteFile(path, bytes);
+    std::string path = dir_ / name;
+    WriteFile(path, bytes);
     return std::make_unique<ZrRDFileReader>(path.c_str());
   }
 
-  RDTempDir dir_;
+  TempDir dir_;
 };
 
 TEST_F(ZrRDFileReaderTest, RejectedHeadersSayWhy) {
@@ -117,7 +115,7 @@ TEST_F(ZrRDFileReaderTest, RejectedHeadersSayWhy) {
     SCOPED_TRACE(c.what);
     auto reader = Open(c.bytes);
     EXPECT_TRUE(reader->isOpen());
-    EXPECT_EQ(RDTakeMessages(), c.messages);
+    EXPECT_EQ(TakeMessages(), c.messages);
     EXPECT_EQ(reader->cameraCount(), 0);
     EXPECT_EQ(reader->frameCount(), 0);
   }
@@ -136,7 +134,7 @@ TEST_F(ZrRDFileReaderTest, HeaderCountsOfBothEncodings) {
   EXPECT_TRUE(binary->isBinary());
   EXPECT_EQ(binary->cameraCount(), 258);
   EXPECT_EQ(binary->frameCount(), 70000);
-  EXPECT_EQ(RDTakeMessages(), Strings());
+  EXPECT_EQ(TakeMessages(), Strings());
 }
 
 TEST_F(ZrRDFileReaderTest, ReadsFramesInOrderUntilTheEnd) {
@@ -152,14 +150,14 @@ TEST_F(ZrRDFileReaderTest, ReadsFramesInOrderUntilTheEnd) {
       EXPECT_EQ(frame.camera(1)->id, 2);
     }
     EXPECT_EQ(reader->framesRead(), 3);
-    EXPECT_EQ(RDTakeMessages(), Strings());
+    EXPECT_EQ(TakeMessages(), Strings());
 
     EXPECT_EQ(reader->nextFrameNumber(), 0);
     EXPECT_TRUE(reader->atEndOfData());
     Strings atEnd = {"Unable to read frame number."};
     // The binary decoder fails on the size byte and again on the record.
     if (format == ZrRDFormat::Binary) atEnd.push_back("Unable to read frame number.");
-    EXPECT_EQ(RDTakeMessages(), atEnd);
+    EXPECT_EQ(TakeMessages(), atEnd);
     EXPECT_TRUE(reader->close());
   }
 }
@@ -187,7 +185,7 @@ TEST_F(ZrRDFileReaderTest, TimecodeOutputOfNextFrameNumber) {
     RDAddCamera(plain, {});
     ZrRDFrame timed;
     timed.number = 2;
-    timed.timecode = Packed(1, 2, 3, 4);
+    timed.timecode = RDPacked(1, 2, 3, 4);
     RDAddCamera(timed, {});
     auto reader = Open(RDEncodeFile(format, 2, 1, {&plain, &timed}));
     ZrRDFrame frame;
@@ -198,9 +196,9 @@ TEST_F(ZrRDFileReaderTest, TimecodeOutputOfNextFrameNumber) {
     EXPECT_FALSE(frame.timecode.has_value());
 
     EXPECT_EQ(reader->nextFrameNumber(&timecode), 2);
-    EXPECT_EQ(timecode, static_cast<int>(Packed(1, 2, 3, 4)));
+    EXPECT_EQ(timecode, static_cast<int>(RDPacked(1, 2, 3, 4)));
     ASSERT_TRUE(reader->readFrame(frame));
-    EXPECT_EQ(frame.timecode, Packed(1, 2, 3, 4));
+    EXPECT_EQ(frame.timecode, RDPacked(1, 2, 3, 4));
 
     timecode = 77;
     EXPECT_EQ(reader->nextFrameNumber(&timecode), 0);
@@ -218,7 +216,7 @@ TEST_F(ZrRDFileReaderTest, ReadFrameReplacesWhatTheFrameHeld) {
 
   ZrRDFrame frame;
   frame.number = 99;
-  frame.timecode = Packed(0, 0, 1, 0);
+  frame.timecode = RDPacked(0, 0, 1, 0);
   for (int i = 0; i < 5; ++i) RDAddCamera(frame, {{9, 9.0f, 9.0f}});
 
   ASSERT_EQ(reader->nextFrameNumber(), 12);
@@ -236,7 +234,7 @@ TEST_F(ZrRDFileReaderTest, BodyCutShortFailsThatFrame) {
   ZrRDFrame frame;
   ASSERT_TRUE(reader->readNextFrame(frame));
   EXPECT_FALSE(reader->readNextFrame(frame));
-  Strings messages = RDTakeMessages();
+  Strings messages = TakeMessages();
   ASSERT_FALSE(messages.empty());
   EXPECT_EQ(messages[0], "Unable to read frame 2");
   EXPECT_EQ(frame.cameraCount(), 0);
@@ -286,12 +284,12 @@ TEST_F(ZrRDFileReaderTest, FrameIndexReadsFramesByNumber) {
     ExpectNumbered(frame, 3, 2);
     ASSERT_TRUE(reader->readNextFrame(frame));
     ExpectNumbered(frame, 4, 3);
-    EXPECT_EQ(RDTakeMessages(), Strings());
+    EXPECT_EQ(TakeMessages(), Strings());
 
     EXPECT_FALSE(reader->readFrameAt(6, frame));
-    EXPECT_EQ(RDTakeMessages(), Strings{"Frame 6 does not exist."});
+    EXPECT_EQ(TakeMessages(), Strings{"Frame 6 does not exist."});
     EXPECT_FALSE(reader->readFrameAt(0, frame));
-    EXPECT_EQ(RDTakeMessages(), Strings{"Frame 0 does not exist."});
+    EXPECT_EQ(TakeMessages(), Strings{"Frame 0 does not exist."});
   }
 }
 
@@ -300,13 +298,13 @@ TEST_F(ZrRDFileReaderTest, FrameIndexWithGapsRepeatsAndOddNumbers) {
   ASSERT_TRUE(reader->buildFrameIndex());
   ZrRDFrame frame;
   EXPECT_FALSE(reader->readFrameAt(3, frame));  // inside the range, but no such frame
-  EXPECT_EQ(RDTakeMessages(), Strings());
+  EXPECT_EQ(TakeMessages(), Strings());
   ASSERT_TRUE(reader->readFrameAt(2, frame));
   ExpectNumbered(frame, 2, 5);  // the later of the two
   ASSERT_TRUE(reader->readFrameAt(4, frame));
   ExpectNumbered(frame, 4, 2);
   EXPECT_FALSE(reader->readFrameAt(-3, frame));
-  EXPECT_EQ(RDTakeMessages(), Strings{"Frame -3 does not exist."});
+  EXPECT_EQ(TakeMessages(), Strings{"Frame -3 does not exist."});
 }
 
 TEST_F(ZrRDFileReaderTest, FramesReadStopsAtTheLargestNumber) {
@@ -333,11 +331,11 @@ TEST_F(ZrRDFileReaderTest, FrameIndexFollowsTheHeaderCount) {
     // and the reader is back where it was.
     auto tooMany = Open(NumberedFile(format, 7, {1, 2, 3, 4, 5}));
     EXPECT_FALSE(tooMany->buildFrameIndex());
-    Strings messages = RDTakeMessages();
+    Strings messages = TakeMessages();
     ASSERT_FALSE(messages.empty());
     EXPECT_EQ(messages[0], "Unable to read frame number.");
     EXPECT_FALSE(tooMany->readFrameAt(1, frame));
-    EXPECT_EQ(RDTakeMessages(), Strings{"Frame 1 does not exist."});
+    EXPECT_EQ(TakeMessages(), Strings{"Frame 1 does not exist."});
     ASSERT_TRUE(tooMany->readNextFrame(frame));
     ExpectNumbered(frame, 1, 0);
 
@@ -346,7 +344,7 @@ TEST_F(ZrRDFileReaderTest, FrameIndexFollowsTheHeaderCount) {
     ASSERT_TRUE(tooFew->buildFrameIndex());
     ASSERT_TRUE(tooFew->readFrameAt(3, frame));
     EXPECT_FALSE(tooFew->readFrameAt(4, frame));
-    EXPECT_EQ(RDTakeMessages(), Strings{"Frame 4 does not exist."});
+    EXPECT_EQ(TakeMessages(), Strings{"Frame 4 does not exist."});
   }
 }
 
@@ -360,7 +358,7 @@ TEST_F(ZrRDFileReaderTest, FrameIndexAfterSomeFramesWereRead) {
   ASSERT_TRUE(reader->readNextFrame(frame));
   ExpectNumbered(frame, 3, 2);
   EXPECT_FALSE(reader->readFrameAt(1, frame));
-  EXPECT_EQ(RDTakeMessages(), Strings());
+  EXPECT_EQ(TakeMessages(), Strings());
   ASSERT_TRUE(reader->readFrameAt(4, frame));
   ExpectNumbered(frame, 4, 3);
 }
@@ -379,20 +377,20 @@ TEST_F(ZrRDFileReaderTest, RandomAccessNeedsASeekableStream) {
   std::istream anonymous(&anonymousBuf);
   ZrRDFileReader onPipe(anonymous);
   EXPECT_FALSE(onPipe.buildFrameIndex());
-  EXPECT_EQ(RDTakeMessages(), Strings{"Random access is not possible on this input stream."});
+  EXPECT_EQ(TakeMessages(), Strings{"Random access is not possible on this input stream."});
 
   UnseekableBuf namedBuf(bytes);
   std::istream named(&namedBuf);
   ZrRDFileReader onNamedPipe(named, "camera feed");
   EXPECT_FALSE(onNamedPipe.readFrameAt(1, frame));
-  EXPECT_EQ(RDTakeMessages(), Strings{"Random access is not possible on \"camera feed\"."});
+  EXPECT_EQ(TakeMessages(), Strings{"Random access is not possible on \"camera feed\"."});
   // The refusals left sequential reading alone.
   ASSERT_TRUE(onNamedPipe.readNextFrame(frame));
   ExpectNumbered(frame, 1, 0);
 }
 
 TEST_F(ZrRDFileReaderTest, ReaderWithoutAStreamDoesNothing) {
-  std::string path = dir_.path("missing.raw");
+  std::string path = dir_ / "missing.raw";
   ZrRDFileReader reader(path.c_str());
   EXPECT_FALSE(reader.isOpen());
   EXPECT_TRUE(ZnMessages.errorPending());  // the opening's own report
@@ -408,13 +406,13 @@ TEST_F(ZrRDFileReaderTest, ReaderWithoutAStreamDoesNothing) {
   EXPECT_FALSE(reader.readFrameAt(1, frame));
   EXPECT_FALSE(reader.atEndOfData());
   EXPECT_TRUE(reader.close());
-  EXPECT_EQ(RDTakeMessages(), Strings());
+  EXPECT_EQ(TakeMessages(), Strings());
 }
 
 TEST_F(ZrRDFileReaderTest, CompressedFileReadThroughGunzip) {
-  if (!RDHaveProgram("gzip") || !RDHaveProgram("gunzip")) GTEST_SKIP() << "no gzip";
-  const std::string plain = dir_.path("take.raw");
-  RDWriteFile(plain, NumberedFile(ZrRDFormat::Binary, 3, {1, 2, 3}));
+  if (!HaveProgram("gzip") || !HaveProgram("gunzip")) GTEST_SKIP() << "no gzip";
+  const std::string plain = dir_ / "take.raw";
+  WriteFile(plain, NumberedFile(ZrRDFormat::Binary, 3, {1, 2, 3}));
   ASSERT_EQ(std::system(("gzip " + plain).c_str()), 0);
 
   // By its full name, and by the plain name whose ".gz" form is what exists.
@@ -429,25 +427,25 @@ TEST_F(ZrRDFileReaderTest, CompressedFileReadThroughGunzip) {
       ExpectNumbered(frame, k + 1, k);
     }
     EXPECT_FALSE(reader.buildFrameIndex());
-    EXPECT_EQ(RDTakeMessages(), Strings{"Random access is not possible on \"" + name + "\"."});
+    EXPECT_EQ(TakeMessages(), Strings{"Random access is not possible on \"" + name + "\"."});
     EXPECT_EQ(reader.nextFrameNumber(), 0);
     EXPECT_TRUE(reader.atEndOfData());
     ZnClearMessages();
     EXPECT_TRUE(reader.close());
-    EXPECT_EQ(RDTakeMessages(), Strings());
+    EXPECT_EQ(TakeMessages(), Strings());
   }
 }
 
 TEST_F(ZrRDFileReaderTest, CloseReportsACorruptCompressedFile) {
-  if (!RDHaveProgram("gzip") || !RDHaveProgram("gunzip")) GTEST_SKIP() << "no gzip";
-  const std::string plain = dir_.path("take.raw");
+  if (!HaveProgram("gzip") || !HaveProgram("gunzip")) GTEST_SKIP() << "no gzip";
+  const std::string plain = dir_ / "take.raw";
   std::vector<int> numbers;
   for (int n = 1; n <= 200; ++n) numbers.push_back(n);
-  RDWriteFile(plain, NumberedFile(ZrRDFormat::Text, 200, numbers));
+  WriteFile(plain, NumberedFile(ZrRDFormat::Text, 200, numbers));
   ASSERT_EQ(std::system(("gzip " + plain).c_str()), 0);
   const std::string gz = plain + ".gz";
-  std::string compressed = RDReadFile(gz);
-  RDWriteFile(gz, compressed.substr(0, compressed.size() / 2));
+  std::string compressed = ReadFile(gz);
+  WriteFile(gz, compressed.substr(0, compressed.size() / 2));
 
   ZrRDFileReader reader(gz.c_str());
   ASSERT_TRUE(reader.isOpen());
@@ -456,7 +454,7 @@ TEST_F(ZrRDFileReaderTest, CloseReportsACorruptCompressedFile) {
   }
   ZnClearMessages();
   EXPECT_FALSE(reader.close());
-  Strings messages = RDTakeMessages();
+  Strings messages = TakeMessages();
   ASSERT_FALSE(messages.empty());
   EXPECT_EQ(messages[0], "Decompressor 'gunzip' failed for \"" + gz + "\".");
 }
@@ -471,7 +469,7 @@ int RunGenerator(const std::string& arguments, const std::string& path) {
 }
 
 TEST_F(ZrRDFileReaderTest, GeneratorOutputReadsBackAsGenerated) {
-  const bool haveGzip = RDHaveProgram("gzip") && RDHaveProgram("gunzip");
+  const bool haveGzip = HaveProgram("gzip") && HaveProgram("gunzip");
   RandomFrameSettings settings;
   settings.cameras = 3;
   settings.minGlobs = 0;
@@ -493,7 +491,7 @@ TEST_F(ZrRDFileReaderTest, GeneratorOutputReadsBackAsGenerated) {
                {ZrRDFormat::Binary, "gen.raw.gz"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string path = dir_.path(c.name);
+    const std::string path = dir_ / c.name;
     if (path.size() > 3 && path.substr(path.size() - 3) == ".gz" && !haveGzip) continue;
     settings.format = c.format;
     ASSERT_EQ(RunGenerator(common + " --format " + FormatName(c.format), path), 0);
@@ -522,17 +520,17 @@ TEST_F(ZrRDFileReaderTest, GeneratorOutputReadsBackAsGenerated) {
 
 TEST_F(ZrRDFileReaderTest, GeneratorIsDeterministicAndCutsWhereAsked) {
   const std::string arguments = "--frames 5 --cameras 2 --max-globs 30 --seed 11";
-  const std::string first = dir_.path("first.raw");
-  const std::string second = dir_.path("second.raw");
-  const std::string cut = dir_.path("cut.raw");
+  const std::string first = dir_ / "first.raw";
+  const std::string second = dir_ / "second.raw";
+  const std::string cut = dir_ / "cut.raw";
   ASSERT_EQ(RunGenerator(arguments, first), 0);
   ASSERT_EQ(RunGenerator(arguments, second), 0);
-  const std::string bytes = RDReadFile(first);
-  EXPECT_EQ(RDReadFile(second), bytes);
+  const std::string bytes = ReadFile(first);
+  EXPECT_EQ(ReadFile(second), bytes);
 
   const std::string size = std::to_string(bytes.size() - 1);
   ASSERT_EQ(RunGenerator(arguments + " --truncate " + size, cut), 0);
-  EXPECT_EQ(RDReadFile(cut), bytes.substr(0, bytes.size() - 1));
+  EXPECT_EQ(ReadFile(cut), bytes.substr(0, bytes.size() - 1));
   // Cutting beyond the end would lengthen the file instead.
   EXPECT_EQ(RunGenerator(arguments + " --truncate " + std::to_string(bytes.size() + 1), cut), 1);
 

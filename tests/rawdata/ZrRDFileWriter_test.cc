@@ -14,28 +14,20 @@
 #include "foundation/ZnMessage.h"
 #include "rawdata/RDTestFiles.h"
 #include "rawdata/ZrRDFileReader.h"
+#include "support/TestSupport.h"
 #include "tools/RandomFrames.h"
 
 namespace {
 
+using testsupport::Exists;
+using testsupport::HaveProgram;
+using testsupport::ReadFile;
+using testsupport::TakeMessages;
+using testsupport::TempDir;
+
 using Strings = std::vector<std::string>;
 
 const std::string kBinaryId = "Kyo Raw Data File Binary\nv1.00\n";
-
-std::string Bytes(std::initializer_list<int> bytes) {
-  std::string s;
-  for (int b : bytes) s.push_back(static_cast<char>(b));
-  return s;
-}
-
-ZnPackedTimecode Packed(int h, int m, int s, int f) {
-  ZnTimecode t;
-  t.hour = h;
-  t.minute = m;
-  t.second = s;
-  t.frame = f;
-  return t.pack();
-}
 
 // A frame with `globs` globs in each of `cameras` cameras.
 void FillFrame(ZrRDFrame& frame, int number, int cameras, int globs) {
@@ -53,7 +45,7 @@ class ZrRDFileWriterTest : public ::testing::Test {
   void SetUp() override { ZnClearMessages(); }
   void TearDown() override { ZnClearMessages(); }
 
-  RDTempDir dir_;
+  TempDir dir_;
 };
 
 TEST_F(ZrRDFileWriterTest, HeaderOnlyFiles) {
@@ -64,40 +56,40 @@ TEST_F(ZrRDFileWriterTest, HeaderOnlyFiles) {
   } cases[] = {
       {ZrRDFormat::Text, 0, "3\n0\n"},
       {ZrRDFormat::Text, 5, "3\n5\n"},
-      {ZrRDFormat::Binary, 0, kBinaryId + Bytes({6, 3, 0, 0, 0, 0, 0})},
-      {ZrRDFormat::Binary, 70000, kBinaryId + Bytes({6, 3, 0, 0x70, 0x11, 1, 0})},
+      {ZrRDFormat::Binary, 0, kBinaryId + RDBytes({6, 3, 0, 0, 0, 0, 0})},
+      {ZrRDFormat::Binary, 70000, kBinaryId + RDBytes({6, 3, 0, 0x70, 0x11, 1, 0})},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.bytes);
-    std::string path = dir_.path("header.raw");
+    std::string path = dir_ / "header.raw";
     ZrRDFileWriter writer(path.c_str(), c.frames, 3, c.format);
     EXPECT_TRUE(writer.isOpen());
     EXPECT_TRUE(writer.close());
     EXPECT_FALSE(writer.isOpen());
-    EXPECT_EQ(RDReadFile(path), c.bytes);
-    EXPECT_EQ(RDTakeMessages(), Strings());
+    EXPECT_EQ(ReadFile(path), c.bytes);
+    EXPECT_EQ(TakeMessages(), Strings());
   }
 }
 
 TEST_F(ZrRDFileWriterTest, CreationInAMissingDirectoryFails) {
-  std::string parent = dir_.path("nowhere");
+  std::string parent = dir_ / "nowhere";
   std::string path = parent + "/take.raw";
   ZrRDFileWriter writer(path.c_str(), 0, 1, ZrRDFormat::Text);
   EXPECT_FALSE(writer.isOpen());
-  EXPECT_EQ(RDTakeMessages(), (Strings{"File \"" + path + "\" is unwritable.",
-                                       "Parent directory \"" + parent + "\" does not exist."}));
+  EXPECT_EQ(TakeMessages(), (Strings{"File \"" + path + "\" is unwritable.",
+                                     "Parent directory \"" + parent + "\" does not exist."}));
   ZrRDFrame frame;
   FillFrame(frame, 1, 1, 1);
   EXPECT_FALSE(writer.writeFrame(frame));
   EXPECT_FALSE(writer.close());
-  EXPECT_EQ(RDTakeMessages(), Strings());
-  EXPECT_FALSE(RDFileExists(path));
+  EXPECT_EQ(TakeMessages(), Strings());
+  EXPECT_FALSE(Exists(path));
 }
 
 TEST_F(ZrRDFileWriterTest, FramesWithAndWithoutTimecode) {
   ZrRDFrame timed;
   timed.number = 1;
-  timed.timecode = Packed(1, 2, 3, 4);
+  timed.timecode = RDPacked(1, 2, 3, 4);
   RDAddCamera(timed, {{5, 12.5f, 3.25f}});
   ZrRDFrame plain;
   plain.number = 2;
@@ -108,25 +100,26 @@ TEST_F(ZrRDFileWriterTest, FramesWithAndWithoutTimecode) {
     std::string bytes;
   } cases[] = {
       {ZrRDFormat::Text, "1\n2\n1 01:02:03:04\n1\n5 12.5000  3.2500  \n2\n0\n"},
-      {ZrRDFormat::Binary, kBinaryId + Bytes({6, 1, 0, 2, 0, 0, 0}) +
-                               Bytes({9, 1, 0, 0, 0, 4, 1, 2, 3, 4, 1, 0, 0x40, 0x06, 0xa0, 0x01}) +
-                               Bytes({4, 2, 0, 0, 0, 0, 0})},
+      {ZrRDFormat::Binary,
+       kBinaryId + RDBytes({6, 1, 0, 2, 0, 0, 0}) +
+           RDBytes({9, 1, 0, 0, 0, 4, 1, 2, 3, 4, 1, 0, 0x40, 0x06, 0xa0, 0x01}) +
+           RDBytes({4, 2, 0, 0, 0, 0, 0})},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.bytes);
-    std::string path = dir_.path("frames.raw");
+    std::string path = dir_ / "frames.raw";
     ZrRDFileWriter writer(path.c_str(), 2, 1, c.format);
     EXPECT_TRUE(writer.writeFrame(timed));
     EXPECT_TRUE(writer.writeFrame(plain));
     EXPECT_TRUE(writer.close());
-    EXPECT_EQ(RDReadFile(path), c.bytes);
+    EXPECT_EQ(ReadFile(path), c.bytes);
   }
 }
 
 TEST_F(ZrRDFileWriterTest, GzipNameGivesACompressedFile) {
-  if (!RDHaveProgram("gzip") || !RDHaveProgram("gunzip")) GTEST_SKIP() << "no gzip";
-  const std::string plain = dir_.path("take.raw");
-  const std::string gz = dir_.path("take.raw.gz");
+  if (!HaveProgram("gzip") || !HaveProgram("gunzip")) GTEST_SKIP() << "no gzip";
+  const std::string plain = dir_ / "take.raw";
+  const std::string gz = dir_ / "take.raw.gz";
   for (const std::string& path : {plain, gz}) {
     ZrRDFileWriter writer(path.c_str(), 20, 2, ZrRDFormat::Text);
     ZrRDFrame frame;
@@ -136,11 +129,11 @@ TEST_F(ZrRDFileWriterTest, GzipNameGivesACompressedFile) {
     }
     ASSERT_TRUE(writer.close());
   }
-  EXPECT_EQ(RDReadFile(gz).substr(0, 2), "\x1f\x8b");
+  EXPECT_EQ(ReadFile(gz).substr(0, 2), "\x1f\x8b");
   EXPECT_EQ(std::system(("gunzip -t " + gz).c_str()), 0);
-  ASSERT_EQ(std::system(("gunzip -c " + gz + " > " + dir_.path("unzipped")).c_str()), 0);
-  EXPECT_EQ(RDReadFile(dir_.path("unzipped")), RDReadFile(plain));
-  EXPECT_EQ(RDTakeMessages(), Strings());
+  ASSERT_EQ(std::system(("gunzip -c " + gz + " > " + (dir_ / "unzipped")).c_str()), 0);
+  EXPECT_EQ(ReadFile(dir_ / "unzipped"), ReadFile(plain));
+  EXPECT_EQ(TakeMessages(), Strings());
 }
 
 TEST_F(ZrRDFileWriterTest, FullDeviceIsReported) {
@@ -152,7 +145,7 @@ TEST_F(ZrRDFileWriterTest, FullDeviceIsReported) {
     ZrRDFileWriter writer("/dev/full", 0, 2, ZrRDFormat::Binary);
     EXPECT_TRUE(writer.isOpen());
     EXPECT_FALSE(writer.close());
-    EXPECT_EQ(RDTakeMessages(), full);
+    EXPECT_EQ(TakeMessages(), full);
   }
 
   ZrRDFileWriter writer("/dev/full", 1000, 2, ZrRDFormat::Text);
@@ -162,11 +155,11 @@ TEST_F(ZrRDFileWriterTest, FullDeviceIsReported) {
   while (written < 1000 && writer.writeFrame(frame)) ++written;
   EXPECT_LT(written, 1000);
   EXPECT_FALSE(writer.isOpen());
-  EXPECT_EQ(RDTakeMessages(), full);
+  EXPECT_EQ(TakeMessages(), full);
   // Reported once: later calls fail quietly.
   EXPECT_FALSE(writer.writeFrame(frame));
   EXPECT_FALSE(writer.close());
-  EXPECT_EQ(RDTakeMessages(), Strings());
+  EXPECT_EQ(TakeMessages(), Strings());
 }
 
 // Writes frames under a file-size limit of 8 KiB with SIGXFSZ ignored, so
@@ -191,7 +184,7 @@ void WriteUnderSizeLimit(const std::string& path) {
     ok = writer.writeFrame(frame);
   }
   ok = writer.close() && ok;
-  for (const std::string& text : RDTakeMessages()) fprintf(stderr, "%s|", text.c_str());
+  for (const std::string& text : TakeMessages()) fprintf(stderr, "%s|", text.c_str());
   fflush(stderr);
   std::error_code ignored;
   std::filesystem::remove_all(std::filesystem::path(path).parent_path(), ignored);
@@ -201,13 +194,13 @@ void WriteUnderSizeLimit(const std::string& path) {
 TEST_F(ZrRDFileWriterTest, FileSizeLimitIsReported) {
   ::testing::FLAGS_gtest_death_test_style = "threadsafe";
   // The child runs this test again and so names its own directory.
-  EXPECT_EXIT(WriteUnderSizeLimit(dir_.path("limited.raw")), ::testing::ExitedWithCode(0),
+  EXPECT_EXIT(WriteUnderSizeLimit(dir_ / "limited.raw"), ::testing::ExitedWithCode(0),
               "^Unable to write \"[^\"]*/limited\\.raw\"\\.\\|File too large\\.\\|$");
 
-  if (!RDHaveProgram("gzip")) GTEST_SKIP() << "no gzip";
+  if (!HaveProgram("gzip")) GTEST_SKIP() << "no gzip";
   // The compressor inherits the limit and dies; how our writes notice varies,
   // but the failed compressor is always named.
-  EXPECT_EXIT(WriteUnderSizeLimit(dir_.path("limited.raw.gz")), ::testing::ExitedWithCode(0),
+  EXPECT_EXIT(WriteUnderSizeLimit(dir_ / "limited.raw.gz"), ::testing::ExitedWithCode(0),
               "Compressor 'gzip' failed for \"[^\"]*/limited\\.raw\\.gz\"\\.");
 }
 

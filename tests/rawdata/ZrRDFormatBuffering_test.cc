@@ -25,9 +25,12 @@
 #include "rawdata/ZrRDFileReader.h"
 #include "rawdata/ZrRDFormat.h"
 #include "streams/ChunkedStreamBuf.h"
+#include "support/TestSupport.h"
 #include "tools/RandomFrames.h"
 
 namespace {
+
+using testsupport::TakeMessages;
 
 uint32_t Bits(float f) {
   uint32_t b;
@@ -36,7 +39,7 @@ uint32_t Bits(float f) {
 }
 
 void TakeMessages(std::ostringstream& log) {
-  for (const std::string& text : RDTakeMessages()) log << "  message: " << text << "\n";
+  for (const std::string& text : TakeMessages()) log << "  message: " << text << "\n";
 }
 
 struct Transcript {

@@ -9,45 +9,13 @@
 #include <vector>
 
 #include "foundation/ZnMessage.h"
+#include "rawdata/RDTestFiles.h"
+#include "support/TestSupport.h"
 
 namespace {
 
 using Strings = std::vector<std::string>;
-
-// The pending messages, newest first; empties the list.
-Strings TakeMessages() {
-  Strings texts;
-  for (ZnMessage* m = ZnMessages.first(); m != nullptr; m = m->next()) {
-    texts.push_back(m->text().c_str());
-  }
-  ZnClearMessages();
-  return texts;
-}
-
-std::string Bytes(std::initializer_list<int> bytes) {
-  std::string s;
-  for (int b : bytes) s.push_back(static_cast<char>(b));
-  return s;
-}
-
-ZnPackedTimecode Packed(int h, int m, int s, int f, int rate = 0) {
-  ZnTimecode t;
-  t.hour = h;
-  t.minute = m;
-  t.second = s;
-  t.frame = f;
-  t.rate = rate;
-  return t.pack();
-}
-
-void AddCamera(ZrRDFrame& frame, std::vector<ZrRDGlob> globs) {
-  int i = frame.cameraCount();
-  frame.setCameraCount(i + 1);
-  ZrRDCamera* camera = new ZrRDCamera(i + 1);
-  camera->globs.resize(static_cast<int>(globs.size()));
-  for (size_t k = 0; k < globs.size(); ++k) camera->globs[static_cast<int>(k)] = globs[k];
-  frame.setCamera(i, camera);
-}
+using testsupport::TakeMessages;
 
 std::string Encode(const ZrRDFrame& frame, ZrRDFormat format) {
   std::ostringstream os;
@@ -72,16 +40,16 @@ class ZrRDFormatTest : public ::testing::Test {
 TEST_F(ZrRDFormatTest, BinaryExampleRecord) {
   ZrRDFrame frame;
   frame.number = 1;
-  frame.timecode = Packed(1, 2, 3, 4);
-  AddCamera(frame, {{1, 10.5f, 20.25f}});
+  frame.timecode = RDPacked(1, 2, 3, 4);
+  RDAddCamera(frame, {{1, 10.5f, 20.25f}});
   const std::string expected =
-      Bytes({0x09, 0x01, 0, 0, 0, 0x04, 0x01, 0x02, 0x03, 0x04, 0x01, 0, 0x40, 0x05, 0x20, 0x0A});
+      RDBytes({0x09, 0x01, 0, 0, 0, 0x04, 0x01, 0x02, 0x03, 0x04, 0x01, 0, 0x40, 0x05, 0x20, 0x0A});
   EXPECT_EQ(Encode(frame, ZrRDFormat::Binary), expected);
 
   ZrRDFrame back;
   EXPECT_TRUE(Decode(expected, true, 1, back));
   EXPECT_EQ(back.number, 1);
-  EXPECT_EQ(back.timecode, std::optional<ZnPackedTimecode>(Packed(1, 2, 3, 4)));
+  EXPECT_EQ(back.timecode, std::optional<ZnPackedTimecode>(RDPacked(1, 2, 3, 4)));
   EXPECT_TRUE(back == frame);
   EXPECT_EQ(back.camera(0)->id, 1);
   EXPECT_TRUE(TakeMessages().empty());
@@ -90,8 +58,8 @@ TEST_F(ZrRDFormatTest, BinaryExampleRecord) {
 TEST_F(ZrRDFormatTest, TextExampleRecord) {
   ZrRDFrame frame;
   frame.number = 7;
-  AddCamera(frame, {{5, 12.5f, 3.25f}, {9, 100.0f, 7.125f}});
-  AddCamera(frame, {});
+  RDAddCamera(frame, {{5, 12.5f, 3.25f}, {9, 100.0f, 7.125f}});
+  RDAddCamera(frame, {});
   const std::string expected = "7\n2\n5 12.5000  3.2500  \n9 100.0000 7.1250  \n0\n";
   EXPECT_EQ(Encode(frame, ZrRDFormat::Text), expected);
 
@@ -171,13 +139,13 @@ TEST_F(ZrRDFormatTest, BinaryCounts) {
     bool failed;
   };
   const Case cases[] = {
-      {Bytes({6, 3, 0, 0xB0, 4, 0, 0, 'X'}), 3, 1200, {}, false},
-      {Bytes({6, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 'X'}), 65535, -1, {}, false},
-      {Bytes({10, 2, 0, 5, 0, 0, 0, 9, 9, 9, 9, 'X'}), 2, 5, {}, false},
-      {Bytes({5, 2, 0, 5, 0, 0}), -7, -7, {"Invalid header size."}, true},
+      {RDBytes({6, 3, 0, 0xB0, 4, 0, 0, 'X'}), 3, 1200, {}, false},
+      {RDBytes({6, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 'X'}), 65535, -1, {}, false},
+      {RDBytes({10, 2, 0, 5, 0, 0, 0, 9, 9, 9, 9, 'X'}), 2, 5, {}, false},
+      {RDBytes({5, 2, 0, 5, 0, 0}), -7, -7, {"Invalid header size."}, true},
       {"", -7, -7, {"Unable to read header information."}, true},
       // Cut short: not reported, the missing bytes count as 0.
-      {Bytes({6, 2, 0, 5}), 2, 5, {}, true},
+      {RDBytes({6, 2, 0, 5}), 2, 5, {}, true},
   };
   for (const Case& c : cases) {
     std::istringstream in(c.input);
@@ -226,21 +194,25 @@ TEST_F(ZrRDFormatTest, BinaryFrameHeader) {
     Strings messages;
   };
   const Case cases[] = {
-      {"size 4", Bytes({4, 5, 0, 0, 0}), 5, {}, {}},
-      {"negative number", Bytes({4, 0xFF, 0xFF, 0xFF, 0xFF}), -1, {}, {}},
-      {"part count 0", Bytes({9, 5, 0, 0, 0, 0, 1, 2, 3, 4}), 5, {}, {}},
-      {"part count 4", Bytes({9, 5, 0, 0, 0, 4, 1, 2, 3, 4}), 5, Packed(1, 2, 3, 4), {}},
-      {"longer record", Bytes({11, 5, 0, 0, 0, 4, 1, 2, 3, 4, 8, 8}), 5, Packed(1, 2, 3, 4), {}},
-      {"part count 2",
-       Bytes({9, 5, 0, 0, 0, 2, 1, 2, 3, 4}),
+      {"size 4", RDBytes({4, 5, 0, 0, 0}), 5, {}, {}},
+      {"negative number", RDBytes({4, 0xFF, 0xFF, 0xFF, 0xFF}), -1, {}, {}},
+      {"part count 0", RDBytes({9, 5, 0, 0, 0, 0, 1, 2, 3, 4}), 5, {}, {}},
+      {"part count 4", RDBytes({9, 5, 0, 0, 0, 4, 1, 2, 3, 4}), 5, RDPacked(1, 2, 3, 4), {}},
+      {"longer record",
+       RDBytes({11, 5, 0, 0, 0, 4, 1, 2, 3, 4, 8, 8}),
        5,
-       Packed(1, 2, 3, 4),
+       RDPacked(1, 2, 3, 4),
+       {}},
+      {"part count 2",
+       RDBytes({9, 5, 0, 0, 0, 2, 1, 2, 3, 4}),
+       5,
+       RDPacked(1, 2, 3, 4),
        {"Invalid timecode for frame 5"}},
-      {"size 0", Bytes({0}), 0, {}, {}},
-      {"size 2", Bytes({2, 5, 1}), 261, {}, {}},
-      {"size 6", Bytes({6, 5, 0, 0, 0, 4, 7}), 5, Packed(7, 0, 0, 0), {}},
+      {"size 0", RDBytes({0}), 0, {}, {}},
+      {"size 2", RDBytes({2, 5, 1}), 261, {}, {}},
+      {"size 6", RDBytes({6, 5, 0, 0, 0, 4, 7}), 5, RDPacked(7, 0, 0, 0), {}},
       {"end of input", "", 99, {}, {noNumber, noNumber}},
-      {"record cut short", Bytes({9, 5, 0, 0, 0, 4}), 99, {}, {noNumber}},
+      {"record cut short", RDBytes({9, 5, 0, 0, 0, 4}), 99, {}, {noNumber}},
   };
   for (const Case& c : cases) {
     std::istringstream in(c.input);
@@ -267,9 +239,9 @@ TEST_F(ZrRDFormatTest, TextFrameHeader) {
   const Case cases[] = {
       {"12\n0\n", 12, {}, {}},
       {"12   \t\n", 12, {}, {}},
-      {"12 01:02:03:04\n", 12, Packed(1, 2, 3, 4), {}},
-      {"12  01:02:03:04 \r\n", 12, Packed(1, 2, 3, 4), {}},
-      {"12 01:02:03:04/25\n", 12, Packed(1, 2, 3, 4, 25), {}},
+      {"12 01:02:03:04\n", 12, RDPacked(1, 2, 3, 4), {}},
+      {"12  01:02:03:04 \r\n", 12, RDPacked(1, 2, 3, 4), {}},
+      {"12 01:02:03:04/25\n", 12, RDPacked(1, 2, 3, 4, 25), {}},
       {"x\n", 99, 3, {"Unable to read frame number."}},
       {"", 99, 3, {"Unable to read frame number."}},
       {"12", 12, 3, {"Unable to read timecode."}},
@@ -295,9 +267,9 @@ TEST_F(ZrRDFormatTest, Read16) {
     int value;
     Strings messages;
   };
-  const Case cases[] = {{Bytes({0x12, 0x34}), std::ios::goodbit, 0x3412, {}},
-                        {Bytes({0x12}), std::ios::goodbit, 0, {"Hit end of file."}},
-                        {Bytes({0x12, 0x34}), std::ios::failbit, 0, {"Error reading file."}}};
+  const Case cases[] = {{RDBytes({0x12, 0x34}), std::ios::goodbit, 0x3412, {}},
+                        {RDBytes({0x12}), std::ios::goodbit, 0, {"Hit end of file."}},
+                        {RDBytes({0x12, 0x34}), std::ios::failbit, 0, {"Error reading file."}}};
   for (const Case& c : cases) {
     std::istringstream in(c.input);
     in.setstate(c.before);
@@ -314,13 +286,13 @@ TEST_F(ZrRDFormatTest, BinaryGlobMessages) {
     Strings messages;
   };
   const Case cases[] = {
-      {Bytes({2, 0, 1, 0, 2, 0, 3, 0, 4, 0}), {}},
-      {Bytes({2}), {"File read error.", eof}},
-      {Bytes({2, 0}), {"Unable to read glob 1", "Cannot read X coordinate.", eof}},
-      {Bytes({2, 0, 1}), {"Unable to read glob 1", "Cannot read X coordinate.", eof}},
-      {Bytes({2, 0, 1, 0}), {"Unable to read glob 1", "Cannot read Y coordinate.", eof}},
-      {Bytes({2, 0, 1, 0, 2}), {"Unable to read glob 1", "Cannot read Y coordinate.", eof}},
-      {Bytes({2, 0, 1, 0, 2, 0, 3, 0}),
+      {RDBytes({2, 0, 1, 0, 2, 0, 3, 0, 4, 0}), {}},
+      {RDBytes({2}), {"File read error.", eof}},
+      {RDBytes({2, 0}), {"Unable to read glob 1", "Cannot read X coordinate.", eof}},
+      {RDBytes({2, 0, 1}), {"Unable to read glob 1", "Cannot read X coordinate.", eof}},
+      {RDBytes({2, 0, 1, 0}), {"Unable to read glob 1", "Cannot read Y coordinate.", eof}},
+      {RDBytes({2, 0, 1, 0, 2}), {"Unable to read glob 1", "Cannot read Y coordinate.", eof}},
+      {RDBytes({2, 0, 1, 0, 2, 0, 3, 0}),
        {"Unable to read glob 2", "Cannot read Y coordinate.", eof}},
   };
   for (const Case& c : cases) {
@@ -337,8 +309,8 @@ TEST_F(ZrRDFormatTest, BinaryGlobMessages) {
 
 // A camera longer than one read run, whole and cut in its second run.
 TEST_F(ZrRDFormatTest, BinaryGlobsAcrossRuns) {
-  std::string record = Bytes({0xDC, 0x05});  // 1500 globs
-  for (int i = 0; i < 1500; ++i) record += Bytes({i & 0xFF, i >> 8, 0, 1});
+  std::string record = RDBytes({0xDC, 0x05});  // 1500 globs
+  for (int i = 0; i < 1500; ++i) record += RDBytes({i & 0xFF, i >> 8, 0, 1});
   std::istringstream whole(record + "X");
   ZrRDCamera camera;
   ASSERT_TRUE(ZrRDReadBinaryGlobs(whole, camera));
@@ -397,7 +369,7 @@ TEST_F(ZrRDFormatTest, CameraMessages) {
     Strings messages;
   };
   const Case cases[] = {
-      {true, Bytes({0, 0}), {"Cannot read camera 2", "File read error.", eof}},
+      {true, RDBytes({0, 0}), {"Cannot read camera 2", "File read error.", eof}},
       {true, "", {"Cannot read camera 1", "File read error.", eof}},
       {false, "0\n", {"The last successfully read camera was 1.", text, noCount}},
       // A text file cut inside a glob line.
@@ -441,7 +413,7 @@ TEST_F(ZrRDFormatTest, CoordinateEncoding) {
 
 TEST_F(ZrRDFormatTest, TextGlobLineRoundsToFourDecimals) {
   ZrRDFrame frame;
-  AddCamera(frame, {{3, 1.23456f, 2.0f}});
+  RDAddCamera(frame, {{3, 1.23456f, 2.0f}});
   std::ostringstream os;
   ZrRDWriteTextCameras(os, frame);
   EXPECT_EQ(os.str(), "1\n3 1.2346   2.0000  ");
@@ -455,7 +427,7 @@ TEST_F(ZrRDFormatTest, FileHeaders) {
   binary.setf(std::ios::fixed);
   ZrRDWriteFileHeader(binary, ZrRDFormat::Binary, 1200, 70003);
   EXPECT_EQ(binary.str(),
-            "Kyo Raw Data File Binary\nv1.00\n" + Bytes({6, 0x73, 0x11, 0xB0, 4, 0, 0}));
+            "Kyo Raw Data File Binary\nv1.00\n" + RDBytes({6, 0x73, 0x11, 0xB0, 4, 0, 0}));
   EXPECT_EQ(binary.precision(), 2);
   EXPECT_FALSE(binary.flags() & std::ios::fixed);
 
@@ -484,9 +456,9 @@ TEST_F(ZrRDFormatTest, FileHeaders) {
 TEST_F(ZrRDFormatTest, EncodersKeepRecordsConsistent) {
   ZrRDFrame frame;
   frame.number = 12;
-  frame.timecode = Packed(1, 2, 3, 4, 25);
+  frame.timecode = RDPacked(1, 2, 3, 4, 25);
   frame.setCameraCount(1);  // an empty slot
-  AddCamera(frame, {});
+  RDAddCamera(frame, {});
   frame.camera(1)->globs.resize(ZrRDMaxBinaryGlobs + 2);
   frame.camera(1)->globs[ZrRDMaxBinaryGlobs - 1] = {1, 5.0f, 6.0f};
 
@@ -502,7 +474,7 @@ TEST_F(ZrRDFormatTest, EncodersKeepRecordsConsistent) {
     }
     ZrRDFrame back;
     ASSERT_TRUE(Decode(bytes + "X", binary, 2, back));
-    EXPECT_EQ(back.timecode, std::optional<ZnPackedTimecode>(Packed(1, 2, 3, 4)));
+    EXPECT_EQ(back.timecode, std::optional<ZnPackedTimecode>(RDPacked(1, 2, 3, 4)));
     EXPECT_EQ(back.camera(0)->globs.count(), 0);
     ASSERT_EQ(back.camera(1)->globs.count(), binary ? 65535 : 65537);
     EXPECT_EQ(back.camera(1)->globs[ZrRDMaxBinaryGlobs - 1].y, 6.0f);
@@ -519,13 +491,13 @@ TEST_F(ZrRDFormatTest, RoundTripOfSeveralFrames) {
     ZrRDWriteFileHeader(os, format, 3, 2);
     for (int f = 0; f < 3; ++f) {
       frames[f].number = f + 1;
-      if (f != 1) frames[f].timecode = Packed(0, 0, f, 5);
+      if (f != 1) frames[f].timecode = RDPacked(0, 0, f, 5);
       for (int c = 0; c < 2; ++c) {
         std::vector<ZrRDGlob> globs;
         for (int g = 0; g < (f + c) % 3; ++g) {
           globs.push_back({binary ? 1 : 10 * g + c, (f * 37 + g) / 16.0f, (c * 91 + g) / 16.0f});
         }
-        AddCamera(frames[f], globs);
+        RDAddCamera(frames[f], globs);
       }
       ZrRDWriteFrame(os, frames[f], format);
     }

@@ -1,6 +1,5 @@
 #include "rawdata/ZrRDSet.h"
 
-#include <ftw.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,77 +13,27 @@
 
 #include "foundation/ZnMessage.h"
 #include "foundation/ZnTimecode.h"
+#include "rawdata/RDTestFiles.h"
+#include "support/TestSupport.h"
 
 namespace {
 
 using Strings = std::vector<std::string>;
-
-// The pending messages, newest first; empties the list.
-Strings TakeMessages() {
-  Strings texts;
-  for (ZnMessage* m = ZnMessages.first(); m != nullptr; m = m->next()) {
-    texts.push_back(m->text().c_str());
-  }
-  ZnClearMessages();
-  return texts;
-}
-
-std::string Bytes(std::initializer_list<int> bytes) {
-  std::string s;
-  for (int b : bytes) s.push_back(static_cast<char>(b));
-  return s;
-}
-
-class TempDir {
- public:
-  TempDir() {
-    char name[] = "/tmp/hdrmend-rdset-XXXXXX";
-    if (mkdtemp(name) != nullptr) path_ = name;
-  }
-  ~TempDir() {
-    if (!path_.empty()) nftw(path_.c_str(), Remove, 8, FTW_DEPTH | FTW_PHYS);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  static int Remove(const char* path, const struct stat*, int, struct FTW*) {
-    return ::remove(path);
-  }
-  std::string path_;
-};
-
-void WriteFile(const std::string& path, const std::string& data) {
-  std::ofstream(path, std::ios::binary) << data;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream data;
-  data << in.rdbuf();
-  return data.str();
-}
+using testsupport::HaveProgram;
+using testsupport::ReadFile;
+using testsupport::TakeMessages;
+using testsupport::TempDir;
+using testsupport::WriteFile;
 
 bool Shell(const std::string& command) { return std::system(command.c_str()) == 0; }
-bool HaveGzip() { return Shell("command -v gzip >/dev/null 2>&1 && command -v gunzip >/dev/null"); }
-
-ZnPackedTimecode Packed(int h, int m, int s, int f) {
-  ZnTimecode t;
-  t.hour = h;
-  t.minute = m;
-  t.second = s;
-  t.frame = f;
-  t.rate = 0;
-  return t.pack();
-}
+bool HaveGzip() { return HaveProgram("gzip") && HaveProgram("gunzip"); }
 
 // A frame whose cameras hold globs that both encodings store exactly (pixels
 // 1, coordinates in quarters of a pixel); `seed` varies the content.
 ZrRDFrame MakeFrame(int number, int cameras, int seed = 0) {
   ZrRDFrame frame;
   frame.number = number;
-  if ((number + seed) % 2 == 0) frame.timecode = Packed(1, 2, 3, (number + seed) % 30);
+  if ((number + seed) % 2 == 0) frame.timecode = RDPacked(1, 2, 3, (number + seed) % 30);
   frame.setCameraCount(cameras);
   for (int i = 0; i < cameras; ++i) {
     ZrRDCamera* camera = new ZrRDCamera(i + 1);
@@ -178,10 +127,10 @@ const std::string kTextFile =
 
 const std::string kBinaryFile =
     "Kyo Raw Data File Binary\nv1.00\n" +
-    Bytes({0x06, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00,                    // 1 camera, 2 frames
-           0x09, 0x01, 0x00, 0x00, 0x00, 0x04, 0x01, 0x02, 0x03, 0x04,  // frame 1, 01:02:03:04
-           0x01, 0x00, 0x40, 0x05, 0x20, 0x0A,                          // one glob 10.5, 20.25
-           0x04, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00});                  // frame 3, no globs
+    RDBytes({0x06, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00,                    // 1 camera, 2 frames
+             0x09, 0x01, 0x00, 0x00, 0x00, 0x04, 0x01, 0x02, 0x03, 0x04,  // frame 1, 01:02:03:04
+             0x01, 0x00, 0x40, 0x05, 0x20, 0x0A,                          // one glob 10.5, 20.25
+             0x04, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00});                  // frame 3, no globs
 
 TEST_F(ZrRDSetTest, HandWrittenFilesLoadAndSaveByteForByte) {
   TempDir dir;
@@ -217,7 +166,7 @@ TEST_F(ZrRDSetTest, HandWrittenTextFileContent) {
   const ZrRDFrame* first = set.frame(1);
   ASSERT_NE(first, nullptr);
   ASSERT_TRUE(first->timecode.has_value());
-  EXPECT_EQ(*first->timecode, Packed(1, 2, 3, 4));
+  EXPECT_EQ(*first->timecode, RDPacked(1, 2, 3, 4));
   ASSERT_EQ(first->cameraCount(), 2);
   const ZrRDCamera& camera = *first->camera(0);
   ASSERT_EQ(camera.globs.count(), 2);
@@ -388,8 +337,8 @@ TEST_F(ZrRDSetTest, CancelStopsLoad) {
 // Every way a load can fail: the messages newest first, and an empty set.
 TEST_F(ZrRDSetTest, LoadFailures) {
   const std::string id = "Kyo Raw Data File Binary\nv1.00\n";
-  const std::string binaryCounts = Bytes({0x06, 0x01, 0x00, 0x03, 0x00, 0x00, 0x00});
-  const std::string binaryFrame4 = Bytes({0x04, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00});
+  const std::string binaryCounts = RDBytes({0x06, 0x01, 0x00, 0x03, 0x00, 0x00, 0x00});
+  const std::string binaryFrame4 = RDBytes({0x04, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00});
   struct Case {
     const char* name;
     std::string data;
@@ -400,7 +349,7 @@ TEST_F(ZrRDSetTest, LoadFailures) {
       {"text frames count missing", "2\n", {"Unable to read number of frames."}},
       {"binary counts missing", id, {"Unable to read header information."}},
       {"binary counts cut short",
-       id + Bytes({0x06, 0x01, 0x00}),
+       id + RDBytes({0x06, 0x01, 0x00}),
        {"Unable to read header information."}},
       // Each frame gets a slot per camera up front: a count no file can back
       // must not claim the memory.
@@ -437,12 +386,12 @@ TEST_F(ZrRDSetTest, LoadFailures) {
         "The last successfully read camera was 1.", "Cannot read data for camera.",
         "Error reading number of globs for camera."}},
       {"binary body cut short",
-       id + binaryCounts + binaryFrame4 + Bytes({0x04, 0x02, 0, 0, 0, 0x01}),
+       id + binaryCounts + binaryFrame4 + RDBytes({0x04, 0x02, 0, 0, 0, 0x01}),
        {"Unable to read frame data.", "Cannot read camera 1", "File read error.",
         "Hit end of file."}},
       {"text frame number 0", "1\n2\n0\n0\n\n", {"Invalid frame number."}},
       {"binary negative frame number",
-       id + binaryCounts + Bytes({0x04, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00}),
+       id + binaryCounts + RDBytes({0x04, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00}),
        {"Invalid frame number."}},
       {"text duplicate",
        EncodeFile(ZrRDFormat::Text, 2, 1, {4, 4}),
