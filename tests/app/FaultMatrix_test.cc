@@ -4,8 +4,6 @@
 // run the recording holds its old bytes or, where the run succeeded, the
 // repaired ones; the exit status and the message say what happened; no pipe
 // of the run is left in /var/tmp; and the run ended within its timeout.
-#include <dirent.h>
-#include <ftw.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -15,7 +13,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
@@ -23,41 +20,22 @@
 
 #include "app/CommandRunner.h"
 #include "foundation/ZnMessage.h"
+#include "support/TestSupport.h"
 
 namespace {
 
+using testsupport::EndsWith;
+using testsupport::FindProgram;
+using testsupport::Listing;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
 const int kNobody = 65534;
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
 
 long long FileSize(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 ? st.st_size : -1;
-}
-
-bool EndsWith(const std::string& text, const std::string& end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-std::set<std::string> Listing(const std::string& directory) {
-  std::set<std::string> names;
-  if (DIR* dir = opendir(directory.c_str())) {
-    while (struct dirent* entry = readdir(dir)) {
-      std::string name = entry->d_name;
-      if (name != "." && name != "..") names.insert(name);
-    }
-    closedir(dir);
-  }
-  return names;
 }
 
 // The names in a listing that a stream of process `pid` gives its pipes.
@@ -99,16 +77,6 @@ std::string Block(const std::vector<std::string>& newestFirst) {
   std::string block = chain->toString().c_str();
   delete chain;
   return block;
-}
-
-std::string FindProgram(const std::string& name) {
-  std::istringstream path(getenv("PATH") != nullptr ? getenv("PATH") : "/usr/bin:/bin");
-  std::string dir;
-  while (std::getline(path, dir, ':')) {
-    std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
-    if (access(candidate.c_str(), X_OK) == 0) return candidate;
-  }
-  return "";
 }
 
 // What a process runs, one string per argument.
@@ -171,24 +139,16 @@ pid_t GzipChild(pid_t pid, const std::string& option) {
   return 0;
 }
 
-int Remove(const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); }
-
 class FaultMatrix : public ::testing::Test {
  protected:
   void SetUp() override {
-    char name[] = "/tmp/hdrmend-faults-XXXXXX";
-    ASSERT_NE(mkdtemp(name), nullptr);
-    dir_ = name;
+    ASSERT_FALSE(dir_.path().empty());
     // The unprivileged runs must reach the directory.
-    ASSERT_EQ(chmod(dir_.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);
     haveGzip_ = !FindProgram("gzip").empty() && !FindProgram("gunzip").empty();
   }
 
-  void TearDown() override {
-    if (!dir_.empty()) nftw(dir_.c_str(), Remove, 16, FTW_DEPTH | FTW_PHYS);
-  }
-
-  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+  std::string path(const std::string& name) const { return dir_ / name; }
 
   // Writes a recording of `frames` frames whose header claims five more.
   void Generate(const std::string& name, int frames, const std::vector<std::string>& extra = {}) {
@@ -197,7 +157,7 @@ class FaultMatrix : public ::testing::Test {
     args.insert(args.end(), extra.begin(), extra.end());
     args.push_back(name);
     CommandOptions options;
-    options.directory = dir_;
+    options.directory = dir_.path();
     CommandResult r = RunCommand(HDRMEND_RDGEN, args, options);
     ASSERT_EQ(r.status, 0) << r.err;
   }
@@ -227,7 +187,7 @@ class FaultMatrix : public ::testing::Test {
 
   // Runs the command on `name`, relative to the scratch directory.
   CommandResult Start(const std::string& name, CommandOptions options = CommandOptions()) {
-    if (options.directory.empty()) options.directory = dir_;
+    if (options.directory.empty()) options.directory = dir_.path();
     options.timeoutSeconds = 60;
     return RunCommand(HDRMEND_BINARY, {name}, options);
   }
@@ -245,7 +205,7 @@ class FaultMatrix : public ::testing::Test {
     EXPECT_EQ(PipesOf(pid, Listing("/var/tmp")), std::set<std::string>()) << "of process " << pid;
   }
 
-  std::string dir_;
+  TempDir dir_;
   bool haveGzip_ = false;
 };
 
@@ -280,7 +240,7 @@ TEST_F(FaultMatrix, WriteFailureAnywhereInTheCopyKeepsTheRecording) {
       const std::string temporary = TemporaryName(c.name, r.pid);
       EXPECT_EQ(r.status, 1);
       EXPECT_EQ(ReadFile(path(c.name)), original);
-      EXPECT_EQ(Listing(dir_), std::set<std::string>({c.name, "reference"}));
+      EXPECT_EQ(Listing(dir_.path()), std::set<std::string>({c.name, "reference"}));
       const std::string top =
           "Unable to repair \"" + std::string(c.name) + "\".  The file was not changed.";
       if (!compressed) {
@@ -344,7 +304,7 @@ TEST_F(FaultMatrix, KillAnywhereInTheCopyNeverHarmsTheRecording) {
         EXPECT_EQ(Content(c.name), repaired);
       }
       const std::string temporary = TemporaryName(c.name, r.pid);
-      std::set<std::string> left = Listing(dir_);
+      std::set<std::string> left = Listing(dir_.path());
       left.erase(temporary);
       EXPECT_EQ(left, std::set<std::string>({c.name, "reference"}));
       if (!compressed) {
@@ -408,7 +368,7 @@ TEST_F(FaultMatrix, FilterKilledMidwayFailsTheRepairAndKeepsTheRecording) {
     ASSERT_NE(victim, 0) << "the run ended before the filter got half-way: " << r.err;
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(ReadFile(path(name)), original);
-    EXPECT_EQ(Listing(dir_), std::set<std::string>({name, "reference"}));
+    EXPECT_EQ(Listing(dir_.path()), std::set<std::string>({name, "reference"}));
     const std::string message = NamingCopy(c.message, TemporaryName(name, r.pid));
     EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
   }
@@ -462,7 +422,7 @@ TEST_F(FaultMatrix, MissingFilterProgramIsNamed) {
       EXPECT_EQ(r.err, counts + Block(messages));
       EXPECT_EQ(ReadFile(path(c.name)), original);
     }
-    EXPECT_EQ(Listing(dir_).count(TemporaryName(c.name, r.pid)), 0u);
+    EXPECT_EQ(Listing(dir_.path()).count(TemporaryName(c.name, r.pid)), 0u);
     unlink(path(c.name).c_str());
   }
 }
@@ -538,7 +498,7 @@ TEST_F(FaultMatrix, VarTmpUnusableOrHoldingStalePipes) {
     args.push_back(HDRMEND_BINARY);
     args.push_back(c.name);
     CommandOptions options;
-    options.directory = dir_;
+    options.directory = dir_.path();
     options.timeoutSeconds = 60;
     CommandResult r = RunCommand(unshare, args, options);
     ASSERT_NE(r.status, 125) << "the private /var/tmp could not be prepared: " << r.err;
@@ -568,7 +528,7 @@ TEST_F(FaultMatrix, VarTmpUnusableOrHoldingStalePipes) {
                               c.error}));
       EXPECT_EQ(ReadFile(path(c.name)), original);
     }
-    EXPECT_EQ(Listing(dir_), std::set<std::string>({c.name, "reference"}));
+    EXPECT_EQ(Listing(dir_.path()), std::set<std::string>({c.name, "reference"}));
     unlink(path(c.name).c_str());
   }
 }
@@ -646,7 +606,7 @@ TEST_F(FaultMatrix, HostileNamesAreOnlyNames) {
       EXPECT_EQ(r.status, 0);
       EXPECT_EQ(r.err, CountReport(55, 50));
       EXPECT_EQ(Content(name), repaired);
-      EXPECT_EQ(Listing(dir_), std::set<std::string>({name, "reference"}));
+      EXPECT_EQ(Listing(dir_.path()), std::set<std::string>({name, "reference"}));
       unlink(path(name).c_str());
     }
   }

@@ -1,9 +1,7 @@
 // The repair end to end: the built command run on real files in a scratch
 // directory, what it printed compared byte for byte, and the file it left read
 // back through the library.
-#include <dirent.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,10 +9,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <optional>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,9 +18,16 @@
 #include "foundation/ZnMessage.h"
 #include "rawdata/ZrRDFileReader.h"
 #include "rawdata/ZrRDFileWriter.h"
+#include "support/TestSupport.h"
 #include "tools/RandomFrames.h"
 
 namespace {
+
+using testsupport::EndsWith;
+using testsupport::FindProgram;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
 
 const char kTimecodeStart[] = "23:59:59:25/30";  // runs over midnight
 
@@ -136,17 +139,6 @@ std::string CountReport(int specified, int counted) {
          " frames actually in the file\n";
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
 // Whether a number in the text has six decimals.
 bool HasSixDecimals(const std::string& text) {
   for (size_t dot = text.find('.'); dot != std::string::npos; dot = text.find('.', dot + 1)) {
@@ -160,10 +152,6 @@ bool HasSixDecimals(const std::string& text) {
   return false;
 }
 
-bool EndsWith(const std::string& text, const std::string& end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 // The text with every "<pid>" replaced by the process id: the command names
 // its copy after it.
 std::string WithPid(std::string text, pid_t pid) {
@@ -173,40 +161,21 @@ std::string WithPid(std::string text, pid_t pid) {
   return text;
 }
 
-// The program's path on PATH, or "" when it is not installed.
-std::string FindProgram(const std::string& name) {
-  std::istringstream path(getenv("PATH") != nullptr ? getenv("PATH") : "/usr/bin:/bin");
-  std::string dir;
-  while (std::getline(path, dir, ':')) {
-    std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
-    if (access(candidate.c_str(), X_OK) == 0) return candidate;
-  }
-  return "";
-}
-
 // The named pipes of the compressing streams now in /var/tmp.
 std::vector<std::string> FilterPipes() {
   std::vector<std::string> pipes;
-  if (DIR* dir = opendir("/var/tmp")) {
-    while (struct dirent* entry = readdir(dir)) {
-      std::string name = entry->d_name;
-      if (name.rfind("compifstream", 0) == 0 || name.rfind("compofstream", 0) == 0) {
-        pipes.push_back(name);
-      }
+  for (const std::string& name : testsupport::Listing("/var/tmp")) {
+    if (name.rfind("compifstream", 0) == 0 || name.rfind("compofstream", 0) == 0) {
+      pipes.push_back(name);
     }
-    closedir(dir);
   }
   return pipes;
 }
 
-int Remove(const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); }
-
 class RepairTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char name[] = "/tmp/hdrmend-repair-XXXXXX";
-    ASSERT_NE(mkdtemp(name), nullptr);
-    dir_ = name;
+    ASSERT_FALSE(dir_.path().empty());
     children_.insert(getpid());
   }
 
@@ -217,14 +186,13 @@ class RepairTest : public ::testing::Test {
         ADD_FAILURE() << "named pipe left behind: /var/tmp/" << pipe;
       }
     }
-    if (!dir_.empty()) nftw(dir_.c_str(), Remove, 8, FTW_DEPTH | FTW_PHYS);
   }
 
-  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+  std::string path(const std::string& name) const { return dir_ / name; }
 
   // Runs the command on `name`, relative to the scratch directory.
   CommandResult Repair(const std::string& name, CommandOptions options = CommandOptions()) {
-    if (options.directory.empty()) options.directory = dir_;
+    if (options.directory.empty()) options.directory = dir_.path();
     options.timeoutSeconds = 30;
     CommandResult r = RunCommand(HDRMEND_BINARY, {name}, options);
     children_.insert(r.pid);
@@ -239,7 +207,7 @@ class RepairTest : public ::testing::Test {
     args.insert(args.end(), extra.begin(), extra.end());
     args.push_back(name);
     CommandOptions options;
-    options.directory = dir_;
+    options.directory = dir_.path();
     CommandResult r = RunCommand(HDRMEND_RDGEN, args, options);
     children_.insert(r.pid);
     EXPECT_EQ(r.err, "") << name;
@@ -248,18 +216,10 @@ class RepairTest : public ::testing::Test {
 
   // The names in the scratch directory, or in one below it.
   std::set<std::string> Listing(const std::string& sub = "") const {
-    std::set<std::string> names;
-    if (DIR* dir = opendir(sub.empty() ? dir_.c_str() : path(sub).c_str())) {
-      while (struct dirent* entry = readdir(dir)) {
-        std::string name = entry->d_name;
-        if (name != "." && name != "..") names.insert(name);
-      }
-      closedir(dir);
-    }
-    return names;
+    return testsupport::Listing(sub.empty() ? dir_.path() : path(sub));
   }
 
-  std::string dir_;
+  TempDir dir_;
   std::set<pid_t> children_;  // and this process: the pipes they may have made
 };
 
@@ -722,7 +682,7 @@ TEST_F(RepairTest, PermissionsThatForbidTheRepairAreReported) {
   CommandOptions unprivileged;
   if (geteuid() == 0) {
     unprivileged.uid = unprivileged.gid = 65534;
-    ASSERT_EQ(chmod(dir_.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);
   }
   ASSERT_EQ(Generate(Recording(), "locked.raw"), 0);
   ASSERT_EQ(chmod(path("locked.raw").c_str(), 0), 0);
