@@ -89,9 +89,19 @@ bool ZrRDFileReader::readFrame(ZrRDFrame& frame) {
   frame.timecode = timecode_;
   frame.setCameraCount(cameraCount_);
   if (!ZrRDReadCameras(*stream_, binary_, frame) || stream_->fail()) {
-    ZnOSStream message;
-    message << "Unable to read frame " << currentFrameNumber_;
-    ZnReportError(ZnStr(message.str()));
+    reportFrameFailure();
+    return false;
+  }
+  countFrameRead();
+  return true;
+}
+
+bool ZrRDFileReader::readNextBinaryFrame(ZrRDFrame& frame, std::string& records) {
+  if (stream_ == nullptr || !binary_ || !readFrameHeader(frame)) return false;
+  frame.setCameraCount(0);
+  records.clear();
+  if (!ZrRDCopyBinaryCameras(*stream_, cameraCount_, records) || stream_->fail()) {
+    reportFrameFailure();
     return false;
   }
   countFrameRead();
@@ -101,9 +111,7 @@ bool ZrRDFileReader::readFrame(ZrRDFrame& frame) {
 bool ZrRDFileReader::skipFrame() {
   if (stream_ == nullptr) return false;
   if (!ZrRDSkipCameras(*stream_, binary_, cameraCount_) || stream_->fail()) {
-    ZnOSStream message;
-    message << "Unable to read frame " << currentFrameNumber_;
-    ZnReportError(ZnStr(message.str()));
+    reportFrameFailure();
     return false;
   }
   countFrameRead();
@@ -114,6 +122,12 @@ void ZrRDFileReader::countFrameRead() {
   // readFrameAt() counts from the frame's number, which may be the largest
   // int; reading on from there must not overflow.
   if (framesRead_ < INT_MAX) ++framesRead_;
+}
+
+void ZrRDFileReader::reportFrameFailure() {
+  ZnOSStream message;
+  message << "Unable to read frame " << currentFrameNumber_;
+  ZnReportError(ZnStr(message.str()));
 }
 
 bool ZrRDFileReader::readNextFrame(ZrRDFrame& frame) {

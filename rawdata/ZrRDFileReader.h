@@ -22,6 +22,7 @@
 
 #include <istream>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -80,6 +81,13 @@ class ZrRDFileReader {
   // nextFrameNumber() into `frame`, then readFrame(). False when either fails;
   // a frame numbered 0 is read like any other.
   bool readNextFrame(ZrRDFrame& frame);
+  // For copying a binary file into another: readNextFrame(), with the same
+  // messages and the same effect on the reader, except that the frame gets
+  // the header's number and timecode but no cameras, and `records` gets the
+  // camera records as ZrRDWriteBinaryCameras() would write the cameras
+  // readNextFrame() builds (see ZrRDCopyBinaryCameras()). A reader of a text
+  // file reads nothing and answers false.
+  bool readNextBinaryFrame(ZrRDFrame& frame, std::string& records);
 
   // After a frame header read failed: true when it failed because the data
   // ended (nothing but white space before the end of a text file, or a header
@@ -115,6 +123,8 @@ class ZrRDFileReader {
   bool readFrameHeader(ZrRDFrame& frame);
   // Reports, unless the stream can be positioned.
   bool checkSeekable();
+  // "Unable to read frame <number>", for the frame whose header was read last.
+  void reportFrameFailure();
   // One more frame body read; framesRead() stops at the largest int.
   void countFrameRead();
 

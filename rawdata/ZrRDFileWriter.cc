@@ -56,6 +56,13 @@ bool ZrRDFileWriter::writeFrame(const ZrRDFrame& frame) {
   return checkStream(errno);
 }
 
+bool ZrRDFileWriter::writeBinaryFrame(const ZrRDFrame& frame, const std::string& records) {
+  if (!isOpen() || format_ != ZrRDFormat::Binary) return false;
+  errno = 0;
+  ZrRDWriteBinaryFrame(*stream_, frame, records);
+  return checkStream(errno);
+}
+
 bool ZrRDFileWriter::close() {
   if (stream_ == nullptr) return !failed_;
   if (!failed_) {

@@ -17,6 +17,8 @@
 #ifndef HDRMEND_RAWDATA_ZRRDFILEWRITER_H_
 #define HDRMEND_RAWDATA_ZRRDFILEWRITER_H_
 
+#include <string>
+
 #include "foundation/ZnStr.h"
 #include "rawdata/ZrRDFormat.h"
 #include "rawdata/ZrRDFrame.h"
@@ -43,6 +45,12 @@ class ZrRDFileWriter {
   // Appends one frame record. False, without writing, on a writer that is not
   // open; false after reporting when this write is where a failure shows.
   bool writeFrame(const ZrRDFrame& frame);
+  // For copying a binary file into another: appends the frame record made of
+  // the frame's header and the camera records given, as
+  // ZrRDFileReader::readNextBinaryFrame() gives them (the frame's own cameras
+  // are not written). False, without writing, on a writer that is not open
+  // or whose format is not Binary; false after reporting as writeFrame().
+  bool writeBinaryFrame(const ZrRDFrame& frame, const std::string& records);
 
   // Flushes and closes the file, and for a compressed file waits for the
   // compressor, whose failure the stream reports ("Compressor ... failed").

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <iomanip>
+#include <string>
 
 #include "foundation/ZnMessage.h"
 #include "foundation/ZnStr.h"
@@ -21,6 +22,10 @@ const double kVersion = 1.0;
 // Globs go through a stack buffer in runs of this many, so that a camera
 // record costs one stream read per run instead of two per coordinate.
 constexpr int kGlobRun = 1024;
+
+// A text glob line as the encoder writes it: a line feed, an int, and two
+// coordinates of at most 64 characters each, padded to 8, after a space.
+constexpr std::size_t kLongestGlobLine = 1 + 11 + 2 * (1 + 64);
 
 // Text glob arrays grow towards their stated count in steps no larger than
 // the globs already read, so a damaged count cannot claim memory the input
@@ -60,26 +65,39 @@ void reportReadFailure(std::istream& in) {
   ZnReportError(in.eof() ? "Hit end of file." : "Error reading file.");
 }
 
+// Gives a camera that is about to be filled exactly `count` globs. A block
+// of another size is given back and a new one taken instead of reallocated:
+// the old globs are overwritten anyway, and the allocator serves small
+// blocks of a size it has just seen from a cache, while a reallocation
+// searches its free lists every time.
+void prepareGlobs(ZnDArray<ZrRDGlob>& globs, int count) {
+  if (globs.count() == count) return;
+  globs.setCount(0);
+  globs.resize(count);
+}
+
 void decodeGlob(const unsigned char* b, ZrRDGlob& glob) {
   glob.pixels = 1;
   glob.x = ZrRDDecodeCoordinate(le16(b));
   glob.y = ZrRDDecodeCoordinate(le16(b + 2));
 }
 
-// Reads one binary camera record into *camera, or only checks it when camera
-// is null; the messages are the same either way.
-bool readBinaryGlobs(ZnStreamScanner& scan, ZrRDCamera* camera) {
+// Reads one binary camera record into *camera, or appends its bytes to
+// *records, or only checks it when both are null; the messages are the same
+// either way.
+bool readBinaryGlobs(ZnStreamScanner& scan, ZrRDCamera* camera, std::string* records) {
   // A whole record in the buffer is decoded in place.
   if (const char* b = scan.buffered(2)) {
     const int count = le16(reinterpret_cast<const unsigned char*>(b));
     const std::ptrdiff_t size = 2 + 4 * static_cast<std::ptrdiff_t>(count);
     if (const char* record = scan.buffered(size)) {
       if (camera != nullptr) {
-        camera->globs.resize(count);
+        prepareGlobs(camera->globs, count);
         const unsigned char* g = reinterpret_cast<const unsigned char*>(record) + 2;
         ZrRDGlob* globs = camera->globs.begin();
         for (int k = 0; k < count; ++k) decodeGlob(g + 4 * k, globs[k]);
       }
+      if (records != nullptr) records->append(record, static_cast<size_t>(size));
       scan.advance(size);
       return true;
     }
@@ -93,8 +111,13 @@ bool readBinaryGlobs(ZnStreamScanner& scan, ZrRDCamera* camera) {
   }
   ZrRDGlob* globs = nullptr;
   if (camera != nullptr) {
-    camera->globs.resize(count);
+    prepareGlobs(camera->globs, count);
     globs = camera->globs.begin();
+  }
+  if (records != nullptr) {
+    unsigned char b[2];
+    putLe16(b, static_cast<uint32_t>(count));
+    records->append(reinterpret_cast<const char*>(b), 2);
   }
   unsigned char run[4 * kGlobRun];
   for (int done = 0; done < count;) {
@@ -105,6 +128,7 @@ bool readBinaryGlobs(ZnStreamScanner& scan, ZrRDCamera* camera) {
     if (globs != nullptr) {
       for (int k = 0; k < whole; ++k) decodeGlob(run + 4 * k, globs[done + k]);
     }
+    if (records != nullptr) records->append(reinterpret_cast<const char*>(run), 4 * whole);
     if (got < 4 * want) {
       // The same messages as a read of one coordinate at a time: the glob is
       // lost at its x when fewer than two of its bytes arrived, else at its y.
@@ -131,17 +155,20 @@ bool readTextGlobs(ZnStreamScanner& scan, ZrRDCamera* camera) {
   }
   if (camera == nullptr) {
     for (int i = 0; i < count; ++i) {
-      // A whole glob line in the buffer is checked where it lies.
+      // The glob lines in the buffer are checked where they lie.
       const char* p;
       const char* e;
       if (scan.window(&p, &e)) {
-        const char* q = ZnStreamScanner::checkInt(p, e);
-        if (q != nullptr) q = ZnStreamScanner::checkDouble(q, e);
-        if (q != nullptr) q = ZnStreamScanner::checkDouble(q, e);
-        if (q != nullptr) {
-          scan.consume(q);
-          continue;
+        const char* start = p;
+        for (; i < count; ++i) {
+          const char* q = ZnStreamScanner::checkInt(p, e);
+          if (q != nullptr) q = ZnStreamScanner::checkDouble(q, e);
+          if (q != nullptr) q = ZnStreamScanner::checkDouble(q, e);
+          if (q == nullptr) break;
+          p = q;
         }
+        if (p != start) scan.consume(p);
+        if (i == count) break;
       }
       int pixels = 0;
       if (!scan.extract(pixels)) {
@@ -159,7 +186,7 @@ bool readTextGlobs(ZnStreamScanner& scan, ZrRDCamera* camera) {
     return true;
   }
   ZnDArray<ZrRDGlob>& globs = camera->globs;
-  globs.resize(std::min(count, kFirstTextGlobs));
+  prepareGlobs(globs, std::min(count, kFirstTextGlobs));
   for (int i = 0; i < count; ++i) {
     if (i == globs.count()) globs.resize(count - i < i ? count : 2 * i);
     ZrRDGlob& glob = globs[i];
@@ -227,7 +254,7 @@ bool readCameras(std::istream& in, ZrRDFrame& frame, bool binary) {
       camera->id = i + 1;
     }
     if (binary) {
-      readBinaryGlobs(scan, camera);
+      readBinaryGlobs(scan, camera, nullptr);
     } else {
       readTextGlobs(scan, camera);
     }
@@ -342,6 +369,18 @@ void writeTextCameras(ZnStreamPrinter& out, const ZrRDFrame& frame) {
     out.putInt(count);
     for (int k = 0; k < count; ++k) {
       const ZrRDGlob& glob = camera->globs[k];
+      // The glob line's insertions straight into the buffer where it has
+      // room for the longest line.
+      if (char* p = out.reserve(kLongestGlobLine)) {
+        *p++ = '\n';
+        p = ZnStreamPrinter::formatInt(p, glob.pixels);
+        *p++ = ' ';
+        p = ZnStreamPrinter::formatFixedPadded(p, glob.x, 4, 8);
+        *p++ = ' ';
+        p = ZnStreamPrinter::formatFixedPadded(p, glob.y, 4, 8);
+        out.commit(p);
+        continue;
+      }
       out.put("\n", 1);
       out.putInt(glob.pixels);
       out.put(" ", 1);
@@ -527,7 +566,7 @@ bool ZrRDReadTextFrameHeader(std::istream& in, ZrRDFrame& frame) {
 
 bool ZrRDReadBinaryGlobs(std::istream& in, ZrRDCamera& camera) {
   ZnStreamScanner scan(in);
-  return readBinaryGlobs(scan, &camera);
+  return readBinaryGlobs(scan, &camera, nullptr);
 }
 
 bool ZrRDReadTextGlobs(std::istream& in, ZrRDCamera& camera) {
@@ -551,11 +590,51 @@ bool ZrRDReadCameras(std::istream& in, bool binary, ZrRDFrame& frame) {
   return readCameras(in, frame, binary);
 }
 
+// The length of the first `cameras` binary camera records when all of them
+// are buffered, else 0; consumes nothing.
+std::ptrdiff_t bufferedBinaryCameras(ZnStreamScanner& scan, int cameras) {
+  const char* p;
+  const char* e;
+  if (cameras <= 0 || !scan.window(&p, &e, false)) return 0;
+  const std::ptrdiff_t available = e - p;
+  std::ptrdiff_t length = 0;
+  for (int i = 0; i < cameras; ++i) {
+    if (available - length < 2) return 0;
+    length += 2 + 4 * static_cast<std::ptrdiff_t>(
+                          le16(reinterpret_cast<const unsigned char*>(p) + length));
+  }
+  return length <= available ? length : 0;
+}
+
+bool ZrRDCopyBinaryCameras(std::istream& in, int cameraCount, std::string& records) {
+  ZnStreamScanner scan(in);
+  // A frame whose records are all buffered goes in one piece.
+  if (const std::ptrdiff_t length = bufferedBinaryCameras(scan, cameraCount)) {
+    records.append(scan.buffered(length), static_cast<size_t>(length));
+    scan.advance(length);
+    return true;
+  }
+  for (int i = 0; i < cameraCount; ++i) {
+    readBinaryGlobs(scan, nullptr, &records);
+    if (in.fail()) {
+      reportCameraFailure(i, true);
+      return false;
+    }
+  }
+  return true;
+}
+
 bool ZrRDSkipCameras(std::istream& in, bool binary, int cameraCount) {
   ZnStreamScanner scan(in);
+  if (binary) {
+    if (const std::ptrdiff_t length = bufferedBinaryCameras(scan, cameraCount)) {
+      scan.advance(length);
+      return true;
+    }
+  }
   for (int i = 0; i < cameraCount; ++i) {
     if (binary) {
-      readBinaryGlobs(scan, nullptr);
+      readBinaryGlobs(scan, nullptr, nullptr);
     } else {
       readTextGlobs(scan, nullptr);
     }
@@ -643,6 +722,12 @@ void ZrRDWriteFrame(std::ostream& os, const ZrRDFrame& frame, ZrRDFormat format)
   }
 }
 
+void ZrRDWriteBinaryFrame(std::ostream& os, const ZrRDFrame& frame, const std::string& records) {
+  ZnStreamPrinter out(os);
+  writeBinaryFrameHeader(out, frame);
+  put(out, records.data(), records.size());
+}
+
 void ZrRDWrite16(std::ostream& os, uint16_t value) {
   unsigned char b[2];
   putLe16(b, value);
@@ -650,11 +735,14 @@ void ZrRDWrite16(std::ostream& os, uint16_t value) {
 }
 
 uint16_t ZrRDEncodeCoordinate(float value) {
-  float scaled = value * 128.0f;
-  double rounded = static_cast<double>(scaled) + 0.5;
-  // Checked before converting: a double outside the int range has no int
+  const float scaled = value * 128.0f;
+  const double rounded = static_cast<double>(scaled) + 0.5;
+  // Clamped before converting: a double outside the int range has no int
   // value. Such values, NaN and everything that truncates below 1 give 0.
-  if (!(rounded >= 1.0) || scaled >= 2147483648.0f) return 0;
-  if (rounded >= 65536.0) return 65535;
-  return static_cast<uint16_t>(static_cast<int32_t>(rounded));
+  // Written as selections rather than branches, which a loop over millions
+  // of coordinates mispredicts.
+  double kept = rounded < 65535.0 ? rounded : 65535.0;
+  kept = rounded >= 1.0 ? kept : 0.0;
+  kept = scaled >= 2147483648.0f ? 0.0 : kept;
+  return static_cast<uint16_t>(static_cast<int32_t>(kept));
 }

@@ -35,6 +35,7 @@
 #include <cstdint>
 #include <istream>
 #include <ostream>
+#include <string>
 
 #include "rawdata/ZrRDFrame.h"
 
@@ -119,6 +120,13 @@ bool ZrRDReadCameras(std::istream& in, bool binary, ZrRDFrame& frame);
 // with the same messages, stream state and position, but keeps nothing.
 bool ZrRDSkipCameras(std::istream& in, bool binary, int cameraCount);
 
+// Reads cameraCount binary camera records as ZrRDReadBinaryCameras() would,
+// with the same messages, stream state and position, and appends to `records`
+// what ZrRDWriteBinaryCameras() writes for the cameras it builds: the records
+// as they are, since every coordinate and count reads back to the value it
+// was written from. After a failure `records` holds part of the frame.
+bool ZrRDCopyBinaryCameras(std::istream& in, int cameraCount, std::string& records);
+
 // Two bytes, little-endian; 0 when they cannot be read. Messages: "Hit end of
 // file." when the stream reached its end, "Error reading file." otherwise.
 uint16_t ZrRDRead16(std::istream& in);
@@ -156,6 +164,11 @@ void ZrRDWriteTextCameras(std::ostream& os, const ZrRDFrame& frame);
 // Nothing for any other format value. An empty camera slot is written as a
 // camera without globs.
 void ZrRDWriteFrame(std::ostream& os, const ZrRDFrame& frame, ZrRDFormat format);
+
+// The binary frame header of `frame` followed by camera records already
+// encoded, as ZrRDCopyBinaryCameras() gives them; the frame's own cameras
+// are not written.
+void ZrRDWriteBinaryFrame(std::ostream& os, const ZrRDFrame& frame, const std::string& records);
 
 // The low byte, then the high byte.
 void ZrRDWrite16(std::ostream& os, uint16_t value);

@@ -45,10 +45,30 @@ struct GetArea : std::streambuf {
 // The token scans are inline: a decoder's loop over millions of fields
 // spends more on calls than on the characters.
 
-inline bool IsDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
+// Character classes, one table lookup each: white space as the classic
+// locale's ctype classifies it (' ' and '\t' to '\r'), and the characters
+// that would carry a decimal on after its digits (a second point, or an
+// exponent).
+enum : unsigned char { kSpaceClass = 1, kMoreDecimalClass = 2 };
+struct CharClasses {
+  unsigned char of[256] = {};
+  constexpr CharClasses() {
+    of[static_cast<unsigned char>(' ')] = kSpaceClass;
+    for (int c = '\t'; c <= '\r'; ++c) of[c] = kSpaceClass;
+    of[static_cast<unsigned char>('.')] = kMoreDecimalClass;
+    of[static_cast<unsigned char>('e')] = kMoreDecimalClass;
+    of[static_cast<unsigned char>('E')] = kMoreDecimalClass;
+  }
+};
+inline constexpr CharClasses kCharClasses;
 
-// White space as the classic locale's ctype classifies it.
-inline bool IsSpace(char c) { return c == ' ' || static_cast<unsigned char>(c - '\t') < 5; }
+inline bool IsDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
+inline bool IsSpace(char c) {
+  return (kCharClasses.of[static_cast<unsigned char>(c)] & kSpaceClass) != 0;
+}
+inline bool MoreDecimal(char c) {
+  return (kCharClasses.of[static_cast<unsigned char>(c)] & kMoreDecimalClass) != 0;
+}
 
 // After white space, an integer token that the standard extraction into an
 // int reads exactly like this: an optional sign and at most 18 digits whose
@@ -152,7 +172,7 @@ inline const char* ScanShortDecimal(const char* s, double* value) {
     decimals = __builtin_ctzll(fractionStops) >> 3;
     end += 1 + decimals;
   }
-  if (whole + decimals == 0 || *end == 'e' || *end == 'E' || *end == '.') return nullptr;
+  if (whole + decimals == 0 || MoreDecimal(*end)) return nullptr;
   if (kValue) {
     *value = Quotient(
         negative, DigitsValue(v, whole) * kIntPow10[decimals] + DigitsValue(w, decimals), decimals);
@@ -193,7 +213,7 @@ inline const char* ScanDecimal(const char* p, const char* e, double* value) {
     digits += decimals;
   }
   if (digits == 0 || digits > 19 || p == e) return nullptr;
-  if (*p == 'e' || *p == 'E' || *p == '.') return nullptr;
+  if (MoreDecimal(*p)) return nullptr;
   if (kValue) {
     if (m > (uint64_t{1} << 53)) return nullptr;
     *value = Quotient(negative, m, decimals);
@@ -238,14 +258,15 @@ class ZnStreamScanner {
   const char* bufferedLine(int limit, int* length);
 
   // For loops over many fields. window() gives the buffered characters when
-  // formatted extraction may read them itself now (the stream is good), and
+  // formatted extraction (or, with `formatted` false, an unformatted read)
+  // may read them itself now (the stream is good), and
   // the scan functions tell from such characters alone what the extraction
   // would read: each skips white space, converts, and returns the end of the
   // token, or null when the characters do not settle the result (then
   // nothing may be consumed for that field, and the extraction must be done
   // through extract()). consume() takes the characters up to a returned end.
-  bool window(const char** begin, const char** end) {
-    if (!formattedOk() || in_.rdstate() != std::ios::goodbit) return false;
+  bool window(const char** begin, const char** end, bool formatted = true) {
+    if (!(formatted ? formattedOk() : raw_) || in_.rdstate() != std::ios::goodbit) return false;
     *begin = zn_detail::GetArea::next(buf_);
     *end = zn_detail::GetArea::end(buf_);
     return true;

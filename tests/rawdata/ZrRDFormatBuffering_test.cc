@@ -23,6 +23,7 @@
 #include "foundation/ZnMessage.h"
 #include "rawdata/RDTestFiles.h"
 #include "rawdata/ZrRDFileReader.h"
+#include "rawdata/ZrRDFileWriter.h"
 #include "rawdata/ZrRDFormat.h"
 #include "streams/ChunkedStreamBuf.h"
 #include "support/TestSupport.h"
@@ -215,6 +216,85 @@ TEST_F(ZrRDFormatBufferingTest, TextHeaderLinesReadAlike) {
     const std::string bytes = "1\n2\n7" + rest + "\n0\n1 5 5\n8" + rest;
     ExpectSameReading(bytes, "rest \"" + rest + "\"");
   }
+}
+
+// ---- Binary records copied as they are ----
+
+TEST_F(ZrRDFormatBufferingTest, EveryBinaryCoordinateReadsBackToItsBytes) {
+  // What lets a binary copy take the camera records as they are.
+  for (int v = 0; v < 65536; ++v) {
+    ASSERT_EQ(ZrRDEncodeCoordinate(ZrRDDecodeCoordinate(static_cast<uint16_t>(v))), v);
+  }
+}
+
+// Reads the recording twice in step, frames built on one side and camera
+// records copied on the other: the same results and messages, and the copied
+// records written as the built frame would be.
+void ExpectRecordsAsFrames(const std::string& bytes, std::size_t chunk, const std::string& what) {
+  ChunkedStreamBuf framesBuf(bytes, chunk);
+  std::istream framesIn(&framesBuf);
+  ChunkedStreamBuf recordsBuf(bytes, chunk);
+  std::istream recordsIn(&recordsBuf);
+  ZrRDFileReader frames(framesIn);
+  const std::vector<std::string> framesOpening = TakeMessages();
+  ZrRDFileReader records(recordsIn);
+  ASSERT_EQ(TakeMessages(), framesOpening) << what;
+  ZrRDFrame frame;
+  ZrRDFrame header;
+  std::string copied;
+  for (int n = 0; n < 100; ++n) {
+    const bool built = frames.readNextFrame(frame);
+    const std::vector<std::string> builtMessages = TakeMessages();
+    const bool copiedOk = records.readNextBinaryFrame(header, copied);
+    ASSERT_EQ(copiedOk, built) << what << ", frame " << n;
+    ASSERT_EQ(TakeMessages(), builtMessages) << what << ", frame " << n;
+    ASSERT_EQ(recordsIn.rdstate(), framesIn.rdstate()) << what << ", frame " << n;
+    ASSERT_EQ(recordsBuf.position(), framesBuf.position()) << what << ", frame " << n;
+    ASSERT_EQ(records.framesRead(), frames.framesRead()) << what << ", frame " << n;
+    if (!built) break;
+    EXPECT_EQ(header.cameraCount(), 0);
+    std::ostringstream expected;
+    ZrRDWriteFrame(expected, frame, ZrRDFormat::Binary);
+    std::ostringstream got;
+    ZrRDWriteBinaryFrame(got, header, copied);
+    ASSERT_EQ(got.str(), expected.str()) << what << ", frame " << n;
+  }
+}
+
+TEST_F(ZrRDFormatBufferingTest, BinaryRecordsCopyAsFramesWouldBeWritten) {
+  std::mt19937 random(5);
+  for (uint64_t seed = 1; seed <= 40; ++seed) {
+    std::string bytes = Recording(ZrRDFormat::Binary, seed, false, 4);
+    if (seed % 2 == 0) {
+      // Damage: frame headers of other sizes and part counts, counts that
+      // overrun, bytes cut away.
+      for (int k = 0; k < 3; ++k)
+        bytes[38 + random() % (bytes.size() - 38)] = static_cast<char>(random());
+    }
+    if (seed % 3 == 0) bytes.resize(38 + random() % (bytes.size() - 38));
+    for (std::size_t chunk : {1, 3, 64, 4096}) {
+      ExpectRecordsAsFrames(bytes, chunk, "seed " + std::to_string(seed));
+    }
+  }
+}
+
+TEST_F(ZrRDFormatBufferingTest, RecordsAreOnlyForBinaryFiles) {
+  std::istringstream in(Recording(ZrRDFormat::Text, 3, false, 2));
+  ZrRDFileReader reader(in);
+  const std::streampos start = in.tellg();
+  ZrRDFrame header;
+  std::string records = "untouched";
+  EXPECT_FALSE(reader.readNextBinaryFrame(header, records));
+  EXPECT_EQ(in.tellg(), start);
+  EXPECT_EQ(records, "untouched");
+  EXPECT_TRUE(TakeMessages().empty());
+
+  testsupport::TempDir dir;
+  ZrRDFileWriter writer((dir / "text").c_str(), 1, 1, ZrRDFormat::Text);
+  EXPECT_FALSE(writer.writeBinaryFrame(header, std::string(2, '\0')));
+  EXPECT_TRUE(writer.close());
+  EXPECT_EQ(testsupport::ReadFile(dir / "text"), "1\n1\n");
+  EXPECT_TRUE(TakeMessages().empty());
 }
 
 // ---- Encoders ----
