@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <string>
 
 #include "foundation/ZnMessage.h"
 #include "foundation/ZnStr.h"
@@ -97,6 +98,35 @@ bool SyncToDisk(const char* path, bool directory) {
   return synced;
 }
 
+// Starts the disk writes of the copy while it is still being written, so that
+// the flush before the rename finds little left to do. A hint only: what
+// fails here is left to the flush, which reports. The copy of a compressed
+// file is created by its compressor, perhaps a moment after the writer
+// opened; until then there is nothing to start.
+class EarlyWriteback {
+ public:
+  explicit EarlyWriteback(const ZnStr& path) : path_(path) {}
+  ~EarlyWriteback() {
+    if (fd_ >= 0) close(fd_);
+  }
+  EarlyWriteback(const EarlyWriteback&) = delete;
+  EarlyWriteback& operator=(const EarlyWriteback&) = delete;
+
+  // Call once per frame written.
+  void frameWritten() {
+    if (++frames_ % kFramesPerStart != 0) return;
+    if (fd_ < 0) fd_ = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ >= 0) sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+  }
+
+ private:
+  // A few megabytes of frames.
+  static constexpr int kFramesPerStart = 4096;
+  ZnStr path_;
+  int fd_ = -1;
+  int frames_ = 0;
+};
+
 // Ends a failed repair after the copy was begun: the incomplete copy goes and
 // the file named on the command line stays as it was. Both files are closed
 // first, for two reasons: a filter that died is only reported when its stream
@@ -146,12 +176,26 @@ int RepairFrameCount(const char* program, const char* path) {
   ZrRDFileWriter writer(temporary.c_str(), counted, reader.cameraCount(), format);
   if (ZnMessages.errorPending()) return Abandon(writer, reader, temporary, name, false);
 
+  // A binary copy takes the camera records as they are: each would be decoded
+  // and encoded back to the same bytes.
+  const bool copyRecords = format == ZrRDFormat::Binary;
   ZrRDFrame frame;
+  std::string records;
+  EarlyWriteback writeback(temporary);
   for (int i = 0; i < counted; ++i) {
-    reader.readNextFrame(frame);
+    if (copyRecords) {
+      reader.readNextBinaryFrame(frame, records);
+    } else {
+      reader.readNextFrame(frame);
+    }
     if (ZnMessages.errorPending()) return Abandon(writer, reader, temporary, name, false);
-    writer.writeFrame(frame);
+    if (copyRecords) {
+      writer.writeBinaryFrame(frame, records);
+    } else {
+      writer.writeFrame(frame);
+    }
     if (ZnMessages.errorPending()) return Abandon(writer, reader, temporary, name, true);
+    writeback.frameWritten();
   }
   // The copy is complete only when its compressor, if any, has finished.
   writer.close();
