@@ -3,8 +3,9 @@
 // counted frames read again in full for the copy; then the same bytes through
 // the frame index. Either encoding is chosen by the first byte, as for a file.
 //
-// Checking a frame and reading it must agree: the copy pass reads exactly the
-// frames the counting pass accepted, with the same numbers.
+// Checking a frame, reading it and copying its records must agree: the copy
+// pass reads exactly the frames the counting pass accepted, with the same
+// numbers, and a binary frame's records as the reading would encode them.
 #include <algorithm>
 #include <climits>
 #include <cstddef>
@@ -17,6 +18,7 @@
 #include "foundation/ZnMessage.h"
 #include "fuzz/FuzzCheck.h"
 #include "rawdata/ZrRDFileReader.h"
+#include "rawdata/ZrRDFormat.h"
 #include "rawdata/ZrRDFrame.h"
 
 namespace {
@@ -48,12 +50,18 @@ bool CountLikeTheCommand(const std::string& bytes, std::vector<int>* numbers) {
   return true;
 }
 
-// The copy pass: the counted frames, read in full.
+// The copy pass: the counted frames read in full. A binary copy takes the
+// camera records as they are; they must be the bytes the full reading
+// would encode.
 void CopyLikeTheCommand(const std::string& bytes, const std::vector<int>& numbers) {
   std::istringstream in(bytes);
   ZrRDFileReader reader(in, "fuzz input");
+  std::istringstream recordsIn(bytes);
+  ZrRDFileReader recordsReader(recordsIn, "fuzz input");
   FUZZ_CHECK(!ZnMessages.errorPending());
   ZrRDFrame frame;
+  ZrRDFrame header;
+  std::string records;
   for (int number : numbers) {
     FUZZ_CHECK(reader.readNextFrame(frame));
     FUZZ_CHECK(frame.number == number);
@@ -61,6 +69,12 @@ void CopyLikeTheCommand(const std::string& bytes, const std::vector<int>& number
     for (int c = 0; c < frame.cameraCount(); ++c) {
       FUZZ_CHECK(frame.camera(c) != nullptr && frame.camera(c)->id == c + 1);
     }
+    if (!reader.isBinary()) continue;
+    FUZZ_CHECK(recordsReader.readNextBinaryFrame(header, records));
+    FUZZ_CHECK(header.number == number && header.timecode == frame.timecode);
+    std::ostringstream encoded;
+    ZrRDWriteBinaryCameras(encoded, frame);
+    FUZZ_CHECK(encoded.str() == records);
   }
   FUZZ_CHECK(!ZnMessages.errorPending());
 }
