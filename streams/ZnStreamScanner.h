@@ -120,6 +120,8 @@ inline double Quotient(bool negative, uint64_t m, int decimals) {
 // the end of a run of digits is found without a branch per character. Each
 // per-byte sum stays inside its byte (the high bit is tested apart), so no
 // carry reaches a neighbour.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "the eight-character scans take the first character as the lowest byte");
 constexpr uint64_t kOnes = 0x0101010101010101;
 constexpr uint64_t kHigh = 0x8080808080808080;
 constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7F;
