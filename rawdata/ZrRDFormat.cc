@@ -143,6 +143,31 @@ bool readBinaryGlobs(ZnStreamScanner& scan, ZrRDCamera* camera, std::string* rec
   return true;
 }
 
+// The timecode of a text frame header in the form the encoder writes,
+// "hh:mm:ss:ff" and nothing else, read as ZnPackedTimecodeParse() reads it
+// (no rate, each part within its range for that) without its general
+// machinery. False for any other text, which is then left to it.
+bool ParsePlainTimecode(const char* t, int length, ZnPackedTimecode* packed) {
+  if (length != 11) return false;
+  if (t[2] != ':' || t[5] != ':' || t[8] != ':') return false;
+  int parts[4];
+  for (int k = 0; k < 4; ++k) {
+    const unsigned tens = static_cast<unsigned char>(t[3 * k] - '0');
+    const unsigned units = static_cast<unsigned char>(t[3 * k + 1] - '0');
+    if (tens > 9 || units > 9) return false;
+    parts[k] = static_cast<int>(10 * tens + units);
+    if (parts[k] > ZnTimecodePartMax(static_cast<ZnTimecodePart>(k + 1), 0)) return false;
+  }
+  ZnTimecode timecode;
+  timecode.hour = parts[0];
+  timecode.minute = parts[1];
+  timecode.second = parts[2];
+  timecode.frame = parts[3];
+  timecode.rate = 0;
+  *packed = timecode.pack();
+  return true;
+}
+
 // Reads one text camera record into *camera, or only checks it when camera
 // is null; the messages are the same either way.
 bool readTextGlobs(ZnStreamScanner& scan, ZrRDCamera* camera) {
@@ -535,12 +560,18 @@ bool ZrRDReadTextFrameHeader(std::istream& in, ZrRDFrame& frame) {
     int last = length;
     while (first < last && std::isspace(static_cast<unsigned char>(line[first]))) ++first;
     while (last > first && std::isspace(static_cast<unsigned char>(line[last - 1]))) --last;
-    if (first < last) rest.assign(line + first, last - first);
-    scan.advance(length + 1);
-    if (first == last) {
-      frame.timecode.reset();
+    ZnPackedTimecode plain = 0;
+    if (first == last || ParsePlainTimecode(line + first, last - first, &plain)) {
+      scan.advance(length + 1);
+      if (first == last) {
+        frame.timecode.reset();
+      } else {
+        frame.timecode = plain;
+      }
       return true;
     }
+    rest.assign(line + first, last - first);
+    scan.advance(length + 1);
   } else {
     rest.readLine(in);
     if (in.fail()) {
