@@ -364,8 +364,22 @@ void writeTextFrameHeader(ZnStreamPrinter& out, const ZrRDFrame& frame) {
   out.putInt(frame.number);
   if (frame.timecode) {
     out.put(" ", 1);
-    ZnStr text = ZnPackedTimecodeFormat(*frame.timecode, false);
-    out.put(text.c_str(), std::strlen(text.c_str()));
+    // The parts of a timecode below 100 each, in the "%02d" of the general
+    // formatting, without a string or a printf per frame.
+    const ZnTimecode parts = ZnTimecode::unpack(*frame.timecode);
+    const int values[4] = {parts.hour, parts.minute, parts.second, parts.frame};
+    if (values[0] < 100 && values[1] < 100 && values[2] < 100 && values[3] < 100) {
+      char text[12];
+      for (int k = 0; k < 4; ++k) {
+        text[3 * k] = static_cast<char>('0' + values[k] / 10);
+        text[3 * k + 1] = static_cast<char>('0' + values[k] % 10);
+        text[3 * k + 2] = ':';
+      }
+      out.put(text, 11);
+    } else {
+      ZnStr text = ZnPackedTimecodeFormat(*frame.timecode, false);
+      out.put(text.c_str(), std::strlen(text.c_str()));
+    }
   }
   out.put("\n", 1);
 }

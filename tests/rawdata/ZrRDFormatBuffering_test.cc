@@ -343,7 +343,10 @@ TEST_F(ZrRDFormatBufferingTest, EncodersWriteAlike) {
   for (int round = 0; round < 300; ++round) {
     ZrRDFrame frame;
     frame.number = static_cast<int>(random()) - (round % 3 == 0 ? 0 : 1 << 30);
-    if (round % 2 == 0) frame.timecode = static_cast<ZnPackedTimecode>(random() % 2678400u * 31u);
+    // Timecodes of a day, and packed values of any size (hours in the
+    // hundreds and thousands).
+    if (round % 4 == 0) frame.timecode = static_cast<ZnPackedTimecode>(random() % 2678400u * 31u);
+    if (round % 4 == 2) frame.timecode = static_cast<ZnPackedTimecode>(random());
     const int cameras = static_cast<int>(random() % 4);
     for (int i = 0; i < cameras; ++i) {
       std::vector<ZrRDGlob> globs(random() % 6);
