@@ -342,7 +342,8 @@ TEST_F(ZrRDFormatBufferingTest, EncodersWriteAlike) {
   std::mt19937 random(17);
   for (int round = 0; round < 300; ++round) {
     ZrRDFrame frame;
-    frame.number = static_cast<int>(random()) - (round % 3 == 0 ? 0 : 1 << 30);
+    // Any int, negative ones included.
+    frame.number = static_cast<int>(static_cast<uint32_t>(random()));
     // Timecodes of a day, and packed values of any size (hours in the
     // hundreds and thousands).
     if (round % 4 == 0) frame.timecode = static_cast<ZnPackedTimecode>(random() % 2678400u * 31u);
