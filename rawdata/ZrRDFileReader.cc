@@ -108,6 +108,18 @@ bool ZrRDFileReader::readNextBinaryFrame(ZrRDFrame& frame, std::string& records)
   return true;
 }
 
+bool ZrRDFileReader::readNextTextFrame(ZrRDFrame& frame, std::string& records) {
+  if (stream_ == nullptr || binary_ || !readFrameHeader(frame)) return false;
+  frame.setCameraCount(0);
+  records.clear();
+  if (!ZrRDCopyTextCameras(*stream_, cameraCount_, records) || stream_->fail()) {
+    reportFrameFailure();
+    return false;
+  }
+  countFrameRead();
+  return true;
+}
+
 bool ZrRDFileReader::skipFrame() {
   if (stream_ == nullptr) return false;
   if (!ZrRDSkipCameras(*stream_, binary_, cameraCount_) || stream_->fail()) {

@@ -88,6 +88,12 @@ class ZrRDFileReader {
   // readNextFrame() builds (see ZrRDCopyBinaryCameras()). A reader of a text
   // file reads nothing and answers false.
   bool readNextBinaryFrame(ZrRDFrame& frame, std::string& records);
+  // The same for copying a text file into another: `records` gets the camera
+  // records as ZrRDWriteTextCameras() would write the cameras readNextFrame()
+  // builds on a stream in the default formatting state (see
+  // ZrRDCopyTextCameras()). A reader of a binary file reads nothing and
+  // answers false.
+  bool readNextTextFrame(ZrRDFrame& frame, std::string& records);
 
   // After a frame header read failed: true when it failed because the data
   // ended (nothing but white space before the end of a text file, or a header

@@ -63,6 +63,13 @@ bool ZrRDFileWriter::writeBinaryFrame(const ZrRDFrame& frame, const std::string&
   return checkStream(errno);
 }
 
+bool ZrRDFileWriter::writeTextFrame(const ZrRDFrame& frame, const std::string& records) {
+  if (!isOpen() || format_ != ZrRDFormat::Text) return false;
+  errno = 0;
+  ZrRDWriteTextFrame(*stream_, frame, records);
+  return checkStream(errno);
+}
+
 bool ZrRDFileWriter::close() {
   if (stream_ == nullptr) return !failed_;
   if (!failed_) {

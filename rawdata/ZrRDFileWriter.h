@@ -51,6 +51,9 @@ class ZrRDFileWriter {
   // are not written). False, without writing, on a writer that is not open
   // or whose format is not Binary; false after reporting as writeFrame().
   bool writeBinaryFrame(const ZrRDFrame& frame, const std::string& records);
+  // The same for a Text writer, with records as
+  // ZrRDFileReader::readNextTextFrame() gives them.
+  bool writeTextFrame(const ZrRDFrame& frame, const std::string& records);
 
   // Flushes and closes the file, and for a compressed file waits for the
   // compressor, whose failure the stream reports ("Compressor ... failed").

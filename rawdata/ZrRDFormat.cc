@@ -254,6 +254,152 @@ bool readTextGlobs(ZnStreamScanner& scan, ZrRDCamera* camera) {
   return true;
 }
 
+// A coordinate token in the form the text encoder writes it: an optional
+// minus, one to three digits without a leading zero (a single 0 aside), a
+// point and four digits, followed by a buffered character that ends it.
+// Reading such a token and formatting the value again gives the same text:
+// the double read is the decimal rounded, its float lies within half a float
+// step (at most 2^-15 below 1000) of it, and rounding to four decimals,
+// whose steps are 10^-4, brings the decimal back. Returns the token's end and
+// sets *start after the white space before it; null for anything else.
+inline const char* PlainCoordinate(const char* p, const char* e, const char** start) {
+  using zn_detail::IsDigit;
+  while (p < e && zn_detail::IsSpace(*p)) ++p;
+  if (e - p < 16) return nullptr;  // the longest form, and more to read at once
+  *start = p;
+  if (*p == '-') ++p;
+  // The digits before the point end at its position; those after it are
+  // four, tested at once.
+  const uint64_t stops = zn_detail::NonDigits(zn_detail::Load8(p));
+  const int whole = stops == 0 ? 8 : __builtin_ctzll(stops) >> 3;
+  if (whole == 0 || whole > 3 || (whole > 1 && p[0] == '0') || p[whole] != '.') return nullptr;
+  p += whole + 1;
+  const uint64_t after = zn_detail::NonDigits(zn_detail::Load8(p));
+  if ((after & 0xFFFFFFFFu) != 0 || (after & 0xFF00000000u) == 0) return nullptr;
+  p += 4;
+  if (zn_detail::MoreDecimal(*p)) return nullptr;
+  return p;
+}
+
+// CopyCoordinate() for a token not in the encoder's form: the value read and
+// formatted. Kept out of line, so that the common case stays small.
+[[gnu::noinline]] const char* FormatCoordinate(const char* p, const char* e, char** out) {
+  double value = 0.0;
+  const char* end = ZnStreamScanner::scanDouble(p, e, &value);
+  if (end != nullptr) {
+    *out = ZnStreamPrinter::formatFixedPadded(*out, static_cast<float>(value), 4, 8);
+  }
+  return end;
+}
+
+// Writes a coordinate field as the text encoder writes it: the token when it
+// is in the encoder's form, else the value read and formatted. Returns the
+// token's end, or null when the buffered characters do not settle it.
+inline const char* CopyCoordinate(const char* p, const char* e, char** out) {
+  char* field = *out;
+  const char* start;
+  const char* end = PlainCoordinate(p, e, &start);
+  if (end != nullptr) {
+    // Six to nine characters, padded to eight: eight at once, spaces beyond
+    // the token, then a ninth when there is one.
+    const std::ptrdiff_t length = end - start;
+    uint64_t text = zn_detail::Load8(start);
+    if (length < 8) {
+      const uint64_t kept = (uint64_t{1} << (8 * length)) - 1;
+      text = (text & kept) | (0x2020202020202020u & ~kept);
+    }
+    std::memcpy(field, &text, 8);
+    field[8] = start[8];
+    *out = field + (length > 8 ? 9 : 8);
+    return end;
+  }
+  return FormatCoordinate(p, e, out);
+}
+
+// Appends a glob line as the text encoder writes it.
+void AppendGlobLine(std::string& records, int pixels, float x, float y) {
+  char line[kLongestGlobLine];
+  char* p = line;
+  *p++ = '\n';
+  p = ZnStreamPrinter::formatInt(p, pixels);
+  *p++ = ' ';
+  p = ZnStreamPrinter::formatFixedPadded(p, x, 4, 8);
+  *p++ = ' ';
+  p = ZnStreamPrinter::formatFixedPadded(p, y, 4, 8);
+  records.append(line, static_cast<size_t>(p - line));
+}
+
+// Reads one text camera record as readTextGlobs() would, with the same
+// messages, and appends what the text encoder writes for the camera it
+// builds, the `index`-th of its frame.
+bool copyTextGlobs(ZnStreamScanner& scan, int index, std::string& records) {
+  std::istream& in = scan.stream();
+  int count = 0;
+  if (!scan.extract(count) || count < 0) {
+    in.setstate(std::ios::failbit);
+    ZnReportError("Error reading number of globs for camera.");
+    return false;
+  }
+  char text[16];
+  char* end = text;
+  if (index > 0) *end++ = '\n';
+  end = ZnStreamPrinter::formatInt(end, count);
+  records.append(text, static_cast<size_t>(end - text));
+  for (int i = 0; i < count; ++i) {
+    // The glob lines in the buffer are copied where they lie, gathered in a
+    // block so that the string grows a few times per camera, not per line.
+    const char* p;
+    const char* e;
+    if (scan.window(&p, &e)) {
+      const char* start = p;
+      char block[4096];
+      char* out = block;
+      for (; i < count; ++i) {
+        if (block + sizeof block - out < static_cast<std::ptrdiff_t>(kLongestGlobLine)) {
+          records.append(block, static_cast<size_t>(out - block));
+          out = block;
+        }
+        int pixels = 0;
+        const char* q = ZnStreamScanner::scanInt(p, e, &pixels);
+        if (q == nullptr) break;
+        char* line = out;
+        *out++ = '\n';
+        out = ZnStreamPrinter::formatInt(out, pixels);
+        *out++ = ' ';
+        q = CopyCoordinate(q, e, &out);
+        if (q != nullptr) {
+          *out++ = ' ';
+          q = CopyCoordinate(q, e, &out);
+        }
+        if (q == nullptr) {
+          out = line;
+          break;
+        }
+        p = q;
+      }
+      records.append(block, static_cast<size_t>(out - block));
+      if (p != start) scan.consume(p);
+      if (i == count) break;
+    }
+    int pixels = 0;
+    double x = 0.0;
+    double y = 0.0;
+    if (!scan.extract(pixels)) {
+      ZnReportError("Unable to read number of pixels.");
+    } else if (!scan.extract(x)) {
+      ZnReportError("Error reading value for x.");
+    } else if (!scan.extract(y)) {
+      ZnReportError("Error reading value for y.");
+    }
+    if (in.fail()) {
+      ZnReportError("Unable to read data for glob.");
+      return false;
+    }
+    AppendGlobLine(records, pixels, static_cast<float>(x), static_cast<float>(y));
+  }
+  return true;
+}
+
 void reportCameraFailure(int i, bool binary) {
   if (binary) {
     reportNumbered("Cannot read camera ", i + 1);
@@ -669,6 +815,18 @@ bool ZrRDCopyBinaryCameras(std::istream& in, int cameraCount, std::string& recor
   return true;
 }
 
+bool ZrRDCopyTextCameras(std::istream& in, int cameraCount, std::string& records) {
+  ZnStreamScanner scan(in);
+  for (int i = 0; i < cameraCount; ++i) {
+    copyTextGlobs(scan, i, records);
+    if (in.fail()) {
+      reportCameraFailure(i, false);
+      return false;
+    }
+  }
+  return true;
+}
+
 bool ZrRDSkipCameras(std::istream& in, bool binary, int cameraCount) {
   ZnStreamScanner scan(in);
   if (binary) {
@@ -771,6 +929,13 @@ void ZrRDWriteBinaryFrame(std::ostream& os, const ZrRDFrame& frame, const std::s
   ZnStreamPrinter out(os);
   writeBinaryFrameHeader(out, frame);
   put(out, records.data(), records.size());
+}
+
+void ZrRDWriteTextFrame(std::ostream& os, const ZrRDFrame& frame, const std::string& records) {
+  ZnStreamPrinter out(os);
+  writeTextFrameHeader(out, frame);
+  put(out, records.data(), records.size());
+  put(out, "\n", 1);
 }
 
 void ZrRDWrite16(std::ostream& os, uint16_t value) {

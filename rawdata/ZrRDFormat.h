@@ -126,6 +126,11 @@ bool ZrRDSkipCameras(std::istream& in, bool binary, int cameraCount);
 // as they are, since every coordinate and count reads back to the value it
 // was written from. After a failure `records` holds part of the frame.
 bool ZrRDCopyBinaryCameras(std::istream& in, int cameraCount, std::string& records);
+// The same for text camera records: appends what ZrRDWriteTextCameras()
+// writes for the cameras ZrRDReadTextCameras() builds, on a stream in the
+// default formatting state. Coordinates already in the encoder's form are
+// taken as they are, since they read back to the same text.
+bool ZrRDCopyTextCameras(std::istream& in, int cameraCount, std::string& records);
 
 // Two bytes, little-endian; 0 when they cannot be read. Messages: "Hit end of
 // file." when the stream reached its end, "Error reading file." otherwise.
@@ -169,6 +174,9 @@ void ZrRDWriteFrame(std::ostream& os, const ZrRDFrame& frame, ZrRDFormat format)
 // encoded, as ZrRDCopyBinaryCameras() gives them; the frame's own cameras
 // are not written.
 void ZrRDWriteBinaryFrame(std::ostream& os, const ZrRDFrame& frame, const std::string& records);
+// The text frame header of `frame`, camera records already encoded, as
+// ZrRDCopyTextCameras() gives them, and the closing line feed.
+void ZrRDWriteTextFrame(std::ostream& os, const ZrRDFrame& frame, const std::string& records);
 
 // The low byte, then the high byte.
 void ZrRDWrite16(std::ostream& os, uint16_t value);

@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iomanip>
@@ -226,7 +227,7 @@ TEST_F(ZrRDFormatBufferingTest, TextHeaderLinesReadAlike) {
   }
 }
 
-// ---- Binary records copied as they are ----
+// ---- Camera records copied as they are ----
 
 TEST_F(ZrRDFormatBufferingTest, EveryBinaryCoordinateReadsBackToItsBytes) {
   // What lets a binary copy take the camera records as they are.
@@ -247,13 +248,16 @@ void ExpectRecordsAsFrames(const std::string& bytes, std::size_t chunk, const st
   const std::vector<std::string> framesOpening = TakeMessages();
   ZrRDFileReader records(recordsIn);
   ASSERT_EQ(TakeMessages(), framesOpening) << what;
+  const bool binary = frames.isBinary();
+  const ZrRDFormat format = binary ? ZrRDFormat::Binary : ZrRDFormat::Text;
   ZrRDFrame frame;
   ZrRDFrame header;
   std::string copied;
   for (int n = 0; n < 100; ++n) {
     const bool built = frames.readNextFrame(frame);
     const std::vector<std::string> builtMessages = TakeMessages();
-    const bool copiedOk = records.readNextBinaryFrame(header, copied);
+    const bool copiedOk = binary ? records.readNextBinaryFrame(header, copied)
+                                 : records.readNextTextFrame(header, copied);
     ASSERT_EQ(copiedOk, built) << what << ", frame " << n;
     ASSERT_EQ(TakeMessages(), builtMessages) << what << ", frame " << n;
     ASSERT_EQ(recordsIn.rdstate(), framesIn.rdstate()) << what << ", frame " << n;
@@ -262,46 +266,93 @@ void ExpectRecordsAsFrames(const std::string& bytes, std::size_t chunk, const st
     if (!built) break;
     EXPECT_EQ(header.cameraCount(), 0);
     std::ostringstream expected;
-    ZrRDWriteFrame(expected, frame, ZrRDFormat::Binary);
+    ZrRDWriteFrame(expected, frame, format);
     std::ostringstream got;
-    ZrRDWriteBinaryFrame(got, header, copied);
+    if (binary) {
+      ZrRDWriteBinaryFrame(got, header, copied);
+    } else {
+      ZrRDWriteTextFrame(got, header, copied);
+    }
     ASSERT_EQ(got.str(), expected.str()) << what << ", frame " << n;
   }
 }
 
-TEST_F(ZrRDFormatBufferingTest, BinaryRecordsCopyAsFramesWouldBeWritten) {
+TEST_F(ZrRDFormatBufferingTest, RecordsCopyAsFramesWouldBeWritten) {
+  // Text damage that keeps numbers readable but out of the encoder's form
+  // (signs, leading zeros, more or fewer decimals, exponents, other white
+  // space), and any byte at all.
+  const std::string pieces[] = {"+", "-", "0", "00", ".", "5", "e1", "\t", "\r\n", " ", "x"};
   std::mt19937 random(5);
-  for (uint64_t seed = 1; seed <= 40; ++seed) {
-    std::string bytes = Recording(ZrRDFormat::Binary, seed, false, 4);
-    if (seed % 2 == 0) {
-      // Damage: frame headers of other sizes and part counts, counts that
-      // overrun, bytes cut away.
-      for (int k = 0; k < 3; ++k)
-        bytes[38 + random() % (bytes.size() - 38)] = static_cast<char>(random());
+  for (uint64_t seed = 1; seed <= 60; ++seed) {
+    const ZrRDFormat format = seed % 2 ? ZrRDFormat::Binary : ZrRDFormat::Text;
+    const std::size_t header = format == ZrRDFormat::Binary ? 38 : 4;
+    std::string bytes = Recording(format, seed, seed % 6 == 0, 4);
+    if (seed % 3 != 0) {
+      for (int k = 0; k < 4; ++k) {
+        const std::size_t at = header + random() % (bytes.size() - header);
+        if (format == ZrRDFormat::Binary || random() % 4 == 0) {
+          bytes[at] = static_cast<char>(random());
+        } else {
+          bytes.insert(at, pieces[random() % std::size(pieces)]);
+        }
+      }
     }
-    if (seed % 3 == 0) bytes.resize(38 + random() % (bytes.size() - 38));
+    if (seed % 5 == 0) bytes.resize(header + random() % (bytes.size() - header));
     for (std::size_t chunk : {1, 3, 64, 4096}) {
       ExpectRecordsAsFrames(bytes, chunk, "seed " + std::to_string(seed));
     }
   }
 }
 
-TEST_F(ZrRDFormatBufferingTest, RecordsAreOnlyForBinaryFiles) {
-  std::istringstream in(Recording(ZrRDFormat::Text, 3, false, 2));
-  ZrRDFileReader reader(in);
-  const std::streampos start = in.tellg();
+TEST_F(ZrRDFormatBufferingTest, CoordinatesInTheEncodersFormCopyAsTheyWouldBeWritten) {
+  // Globs in the encoder's form are taken as they are: a sweep over
+  // four-decimal values up to 1000 (both signs), the largest that form
+  // allows, and values up to 10000, which it does not (their floats can
+  // round to another text), must all come out as formatting the values read
+  // gives them.
+  std::string bytes = "1\n1\n";
+  std::mt19937 random(8);
+  for (int frame = 1; frame <= 20; ++frame) {
+    const int globs = 2000;
+    bytes += std::to_string(frame) + "\n" + std::to_string(globs);
+    for (int k = 0; k < globs; ++k) {
+      int units = static_cast<int>(random() % 10000000);
+      if (frame <= 2) units = 9996000 + (frame - 1) * 2000 + k;
+      if (frame > 15) units = static_cast<int>(random() % 100000000);
+      char text[64];
+      snprintf(text, sizeof text, "\n1 %s%d.%04d %d.%04d", random() % 2 ? "-" : "", units / 10000,
+               units % 10000, (units / 7) % 1000, units % 10000);
+      bytes += text;
+    }
+    bytes += "\n";
+  }
+  ExpectRecordsAsFrames(bytes, 4096, "sweep");
+}
+
+TEST_F(ZrRDFormatBufferingTest, RecordsAreForTheReadersOwnEncoding) {
   ZrRDFrame header;
   std::string records = "untouched";
-  EXPECT_FALSE(reader.readNextBinaryFrame(header, records));
-  EXPECT_EQ(in.tellg(), start);
-  EXPECT_EQ(records, "untouched");
-  EXPECT_TRUE(TakeMessages().empty());
+  for (ZrRDFormat format : {ZrRDFormat::Text, ZrRDFormat::Binary}) {
+    std::istringstream in(Recording(format, 3, false, 2));
+    ZrRDFileReader reader(in);
+    const std::streampos start = in.tellg();
+    const bool other = format == ZrRDFormat::Text ? reader.readNextBinaryFrame(header, records)
+                                                  : reader.readNextTextFrame(header, records);
+    EXPECT_FALSE(other);
+    EXPECT_EQ(in.tellg(), start);
+    EXPECT_EQ(records, "untouched");
+    EXPECT_TRUE(TakeMessages().empty());
+  }
 
   testsupport::TempDir dir;
-  ZrRDFileWriter writer((dir / "text").c_str(), 1, 1, ZrRDFormat::Text);
-  EXPECT_FALSE(writer.writeBinaryFrame(header, std::string(2, '\0')));
-  EXPECT_TRUE(writer.close());
+  ZrRDFileWriter text((dir / "text").c_str(), 1, 1, ZrRDFormat::Text);
+  EXPECT_FALSE(text.writeBinaryFrame(header, std::string(2, '\0')));
+  EXPECT_TRUE(text.close());
   EXPECT_EQ(testsupport::ReadFile(dir / "text"), "1\n1\n");
+  ZrRDFileWriter binary((dir / "binary").c_str(), 1, 1, ZrRDFormat::Binary);
+  EXPECT_FALSE(binary.writeTextFrame(header, "0"));
+  EXPECT_TRUE(binary.close());
+  EXPECT_EQ(testsupport::ReadFile(dir / "binary").size(), 38u);
   EXPECT_TRUE(TakeMessages().empty());
 }
 
