@@ -176,23 +176,24 @@ int RepairFrameCount(const char* program, const char* path) {
   ZrRDFileWriter writer(temporary.c_str(), counted, reader.cameraCount(), format);
   if (ZnMessages.errorPending()) return Abandon(writer, reader, temporary, name, false);
 
-  // A binary copy takes the camera records as they are: each would be decoded
-  // and encoded back to the same bytes.
-  const bool copyRecords = format == ZrRDFormat::Binary;
+  // The camera records go from the reader to the writer already encoded, so
+  // that what reads back to the same text or bytes is taken as it is instead
+  // of being decoded and encoded again.
+  const bool binary = format == ZrRDFormat::Binary;
   ZrRDFrame frame;
   std::string records;
   EarlyWriteback writeback(temporary);
   for (int i = 0; i < counted; ++i) {
-    if (copyRecords) {
+    if (binary) {
       reader.readNextBinaryFrame(frame, records);
     } else {
-      reader.readNextFrame(frame);
+      reader.readNextTextFrame(frame, records);
     }
     if (ZnMessages.errorPending()) return Abandon(writer, reader, temporary, name, false);
-    if (copyRecords) {
+    if (binary) {
       writer.writeBinaryFrame(frame, records);
     } else {
-      writer.writeFrame(frame);
+      writer.writeTextFrame(frame, records);
     }
     if (ZnMessages.errorPending()) return Abandon(writer, reader, temporary, name, true);
     writeback.frameWritten();
