@@ -1,0 +1,215 @@
+#!/usr/bin/env bash
+# Times hdrmend against cp and gzip -9 on large generated recordings and prints
+# a markdown table of the ratios, for the Performance section of the README.
+#
+# Usage: bench/run.sh [--runs N] [--size-mb MB] [--gz-size-mb MB] [--keep]
+#
+# Builds hdrmend and rdgen in Release (build-bench, or $HDRMEND_BENCH_BUILD),
+# writes the recordings under a temporary directory in $TMPDIR (about 4.5
+# times --size-mb of free space is needed, 4.5 GB by default) and removes it
+# at the end unless --keep is given. Every job runs N times (5 by default),
+# interleaved with the job it is measured against, so that both see the same
+# machine: the ratio of each run is taken pair by pair and the table shows
+# the medians. The files are read once beforehand, so everything runs from
+# the page cache.
+#
+# The recordings have 8 cameras, 0 to 20 globs per camera and timecodes, as
+# rdgen writes them. The jobs:
+#   count      hdrmend on a recording whose header is right (it only counts)
+#   repair     hdrmend on a copy whose header claims one frame more (it counts,
+#              writes the corrected copy, flushes it to disk and renames it)
+#   cp         cp FILE copy
+#   gzip -9    gzip -9 -c FILE > out, FILE the uncompressed recording that
+#              the ".gz" repair reads, decompresses, and writes compressed
+# Peak resident memory (/usr/bin/time) is taken from the count and the repair
+# of a 10 MB and of the large recordings.
+set -euo pipefail
+
+runs=5
+size_mb=1000
+gz_size_mb=100
+keep=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --runs) runs=$2; shift 2 ;;
+    --size-mb) size_mb=$2; shift 2 ;;
+    --gz-size-mb) gz_size_mb=$2; shift 2 ;;
+    --keep) keep=1; shift ;;
+    *) echo "usage: bench/run.sh [--runs N] [--size-mb MB] [--gz-size-mb MB] [--keep]" >&2; exit 2 ;;
+  esac
+done
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${HDRMEND_BENCH_BUILD:-$root/build-bench}
+
+if [ ! -x /usr/bin/time ]; then
+  echo "bench: installing the Debian package 'time' for /usr/bin/time" >&2
+  apt-get install -y time >/dev/null
+fi
+
+echo "bench: building hdrmend and rdgen in $build" >&2
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DHDRMEND_BUILD_TESTS=OFF \
+  >/dev/null
+cmake --build "$build" -j2 --target hdrmend rdgen >/dev/null
+hdrmend=$build/app/hdrmend
+rdgen=$build/tools/rdgen
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/hdrmend-bench.XXXXXX")
+cleanup() { [ "$keep" = 1 ] || rm -rf "$work"; }
+trap cleanup EXIT
+
+need_kb=$((size_mb * 1024 * 9 / 2 + gz_size_mb * 1024 * 4))
+free_kb=$(df -Pk "$work" | awk 'NR == 2 { print $4 }')
+if [ "$free_kb" -lt "$need_kb" ]; then
+  echo "bench: $work has $((free_kb / 1024)) MB free, $((need_kb / 1024)) MB are needed" >&2
+  exit 1
+fi
+
+# Frames per megabyte of each encoding for these settings, measured once.
+bin_frames=$((size_mb * 2890))
+# Text frame counts end in 0; see wrong_copy().
+txt_frames=$((size_mb * 587 / 10 * 10))
+gz_bin_frames=$((gz_size_mb * 2890))
+gz_txt_frames=$((gz_size_mb * 587 / 10 * 10))
+small_bin_frames=$((10 * 2890))
+small_txt_frames=$((10 * 587 / 10 * 10))
+gen=(--cameras 8 --min-globs 0 --max-globs 20 --timecodes)
+
+echo "bench: writing the recordings in $work" >&2
+"$rdgen" --format binary --frames "$bin_frames" "${gen[@]}" "$work/big.bin"
+"$rdgen" --format text --frames "$txt_frames" "${gen[@]}" "$work/big.txt"
+"$rdgen" --format binary --frames "$small_bin_frames" "${gen[@]}" "$work/small.bin"
+"$rdgen" --format text --frames "$small_txt_frames" "${gen[@]}" "$work/small.txt"
+for enc in bin txt; do
+  frames=$gz_bin_frames
+  format=binary
+  if [ $enc = txt ]; then frames=$gz_txt_frames; format=text; fi
+  "$rdgen" --format $format --frames "$frames" "${gen[@]}" "$work/mid.$enc"
+  # The header claims one frame more, so that the repair writes a copy.
+  "$rdgen" --format $format --frames "$frames" --header-offset 1 "${gen[@]}" "$work/wrong.$enc.gz"
+done
+
+# Makes $2 a copy of recording $1 whose header claims one frame more.
+wrong_copy() {
+  cp "$1" "$2"
+  local frames
+  if [ "$(head -c 1 "$1")" = K ]; then
+    # Binary: the frame count is 4 bytes little-endian at offset 34.
+    frames=$(od -An -t u4 -j 34 -N 4 "$1" | tr -d ' ')
+    frames=$((frames + 1))
+    printf "$(printf '\\%03o\\%03o\\%03o\\%03o' $((frames & 255)) $(((frames >> 8) & 255)) \
+      $(((frames >> 16) & 255)) $(((frames >> 24) & 255)))" |
+      dd of="$2" bs=1 seek=34 conv=notrunc status=none
+  else
+    # Text: the second line; a number ending in 0 keeps its length when 1 is
+    # added.
+    frames=$(sed -n 2p "$1")
+    case "$frames" in *0) ;; *) echo "bench: text frame count $frames does not end in 0" >&2; exit 1 ;; esac
+    local at=$(($(head -n 1 "$1" | wc -c)))
+    printf '%s' "$((frames + 1))" | dd of="$2" bs=1 seek="$at" conv=notrunc status=none
+  fi
+}
+
+# Runs a command and prints its wall time in seconds.
+timed() {
+  local start=$EPOCHREALTIME
+  "$@" >/dev/null 2>&1
+  local end=$EPOCHREALTIME
+  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f\n", b - a }'
+}
+
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+declare -A times
+record() { times[$1]+="$2 "; }
+
+repair_run() {
+  wrong_copy "$1" "$work/work"
+  sync
+  timed "$hdrmend" "$work/work"
+  rm -f "$work/work"
+}
+
+gz_repair_run() {
+  cp "$1" "$work/work.gz"
+  sync
+  timed "$hdrmend" "$work/work.gz"
+  rm -f "$work/work.gz"
+}
+
+echo "bench: warming the page cache" >&2
+cat "$work"/big.* "$work"/mid.* "$work"/wrong.* >/dev/null
+
+for run in $(seq "$runs"); do
+  echo "bench: run $run of $runs" >&2
+  for enc in bin txt; do
+    record "cp.$enc" "$(timed cp "$work/big.$enc" "$work/copy")"
+    rm -f "$work/copy"
+    record "count.$enc" "$(timed "$hdrmend" "$work/big.$enc")"
+    record "cp2.$enc" "$(timed cp "$work/big.$enc" "$work/copy")"
+    rm -f "$work/copy"
+    record "repair.$enc" "$(repair_run "$work/big.$enc")"
+    record "gzip.$enc" "$(timed sh -c "gzip -9 -c '$work/mid.$enc' > '$work/out'")"
+    rm -f "$work/out"
+    record "gzrepair.$enc" "$(gz_repair_run "$work/wrong.$enc.gz")"
+  done
+done
+
+# Peak resident memory in KiB of hdrmend on a recording: the count, and the
+# repair of a copy with a wrong header.
+peak_kb() {
+  local kb
+  kb=$(/usr/bin/time -f %M "$hdrmend" "$1" 2>&1 >/dev/null | tail -n 1)
+  wrong_copy "$1" "$work/work"
+  local repair_kb
+  repair_kb=$(/usr/bin/time -f %M "$hdrmend" "$work/work" 2>&1 >/dev/null | tail -n 1)
+  rm -f "$work/work"
+  [ "$repair_kb" -gt "$kb" ] && kb=$repair_kb
+  echo "$kb"
+}
+small_kb=0
+big_kb=0
+for enc in bin txt; do
+  kb=$(peak_kb "$work/small.$enc")
+  [ "$kb" -gt "$small_kb" ] && small_kb=$kb
+  kb=$(peak_kb "$work/big.$enc")
+  [ "$kb" -gt "$big_kb" ] && big_kb=$kb
+done
+
+# One table row: job, goal ratio, the job's times, its baseline's times.
+row() {
+  local label=$1 goal=$2 job=$3 base=$4
+  local job_times=(${times[$job]}) base_times=(${times[$base]})
+  local ratios=""
+  for i in "${!job_times[@]}"; do
+    ratios+="$(awk -v a="${job_times[$i]}" -v b="${base_times[$i]}" 'BEGIN { printf "%.4f", a / b }') "
+  done
+  local job_median base_median ratio_median
+  job_median=$(printf '%s\n' ${times[$job]} | median)
+  base_median=$(printf '%s\n' ${times[$base]} | median)
+  ratio_median=$(printf '%s\n' $ratios | median)
+  local pass
+  pass=$(awk -v r="$ratio_median" -v g="$goal" 'BEGIN { print (r <= g) ? "yes" : "**no**" }')
+  printf '| %s | ≤ %s | %.2f s | %.2f s | %.2f | %s |\n' "$label" "$goal" "$job_median" \
+    "$base_median" "$ratio_median" "$pass"
+}
+
+size_label="$((size_mb / 1000)) GB"
+[ "$size_mb" -lt 1000 ] && size_label="$size_mb MB"
+echo
+echo "| job | goal (× baseline) | hdrmend | baseline | ratio | met |"
+echo "|---|---|---|---|---|---|"
+row "count, binary, $size_label (vs cp)" 1.25 count.bin cp.bin
+row "count, text, $size_label (vs cp)" 4 count.txt cp.txt
+row "repair, binary, $size_label (vs cp)" 3.5 repair.bin cp2.bin
+row "repair, text, $size_label (vs cp)" 14 repair.txt cp2.txt
+row "repair \".gz\", binary, $gz_size_mb MB (vs gzip -9)" 1.5 gzrepair.bin gzip.bin
+row "repair \".gz\", text, $gz_size_mb MB (vs gzip -9)" 1.25 gzrepair.txt gzip.txt
+mem_pass=$(awk -v s="$small_kb" -v b="$big_kb" \
+  'BEGIN { d = b - s; if (d < 0) d = -d; print (s <= 8192 && b <= 8192 && d <= 512) ? "yes" : "**no**" }')
+printf '| peak resident memory, 10 MB / %s | ≤ 8 MiB, the same | %.1f MiB | %.1f MiB | | %s |\n' \
+  "$size_label" "$(awk -v k="$small_kb" 'BEGIN { print k / 1024 }')" \
+  "$(awk -v k="$big_kb" 'BEGIN { print k / 1024 }')" "$mem_pass"
+echo
+echo "Medians of $runs runs; each ratio is taken within a run, then the median of the ratios."
+echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(date +%Y-%m-%d)."
