@@ -25,7 +25,7 @@
 namespace {
 
 constexpr size_t kMaxInput = 8 * 1024;
-constexpr size_t kMaxLength = 2048;
+constexpr size_t kMaxLength = 512;
 constexpr int kSlots = 4;
 
 struct Model {
