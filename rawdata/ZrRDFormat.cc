@@ -451,6 +451,16 @@ void put(ZnStreamPrinter& out, const char* text, std::size_t n) {
   }
 }
 
+// Camera records of a frame, which may be long, in pieces the stream buffer
+// collects (see ZnStreamPrinter::putInPieces()).
+void putRecords(ZnStreamPrinter& out, const std::string& records) {
+  if (out.raw()) {
+    out.putInPieces(records.data(), records.size());
+  } else {
+    out.stream().write(records.data(), static_cast<std::streamsize>(records.size()));
+  }
+}
+
 void writeBinaryFrameHeader(ZnStreamPrinter& out, const ZrRDFrame& frame) {
   unsigned char b[10];
   putLe32(b + 1, static_cast<uint32_t>(frame.number));
@@ -928,13 +938,13 @@ void ZrRDWriteFrame(std::ostream& os, const ZrRDFrame& frame, ZrRDFormat format)
 void ZrRDWriteBinaryFrame(std::ostream& os, const ZrRDFrame& frame, const std::string& records) {
   ZnStreamPrinter out(os);
   writeBinaryFrameHeader(out, frame);
-  put(out, records.data(), records.size());
+  putRecords(out, records);
 }
 
 void ZrRDWriteTextFrame(std::ostream& os, const ZrRDFrame& frame, const std::string& records) {
   ZnStreamPrinter out(os);
   writeTextFrameHeader(out, frame);
-  put(out, records.data(), records.size());
+  putRecords(out, records);
   put(out, "\n", 1);
 }
 

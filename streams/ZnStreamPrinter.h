@@ -120,6 +120,18 @@ class ZnStreamPrinter {
 
   // os.write(text, n).
   void put(const char* text, std::size_t n);
+  // os.write() of the text in pieces shorter than kCopyLimit: the same
+  // characters reach the buffer, but the standard file buffer collects them
+  // and writes them out a buffer at a time, where one long write would go
+  // to the file at once, a system call each.
+  void putInPieces(const char* text, std::size_t n) {
+    do {
+      const std::size_t piece = n < kCopyLimit ? n : kCopyLimit - 1;
+      put(text, piece);
+      text += piece;
+      n -= piece;
+    } while (n > 0);
+  }
   // os << value.
   void putInt(long long value);
   // os << std::fixed << std::left << std::setprecision(decimals)
