@@ -5,7 +5,7 @@
 //
 // Checking a frame, reading it and copying its records must agree: the copy
 // pass reads exactly the frames the counting pass accepted, with the same
-// numbers, and a binary frame's records as the reading would encode them.
+// numbers, and copies each frame's records as the reading would encode them.
 #include <algorithm>
 #include <climits>
 #include <cstddef>
@@ -50,9 +50,9 @@ bool CountLikeTheCommand(const std::string& bytes, std::vector<int>* numbers) {
   return true;
 }
 
-// The copy pass: the counted frames read in full. A binary copy takes the
-// camera records as they are; they must be the bytes the full reading
-// would encode.
+// The copy pass: the counted frames read in full, and read again as the
+// command copies them, taking the camera records as they are; those must be
+// the bytes the fully read cameras encode to.
 void CopyLikeTheCommand(const std::string& bytes, const std::vector<int>& numbers) {
   std::istringstream in(bytes);
   ZrRDFileReader reader(in, "fuzz input");
@@ -69,11 +69,16 @@ void CopyLikeTheCommand(const std::string& bytes, const std::vector<int>& number
     for (int c = 0; c < frame.cameraCount(); ++c) {
       FUZZ_CHECK(frame.camera(c) != nullptr && frame.camera(c)->id == c + 1);
     }
-    if (!reader.isBinary()) continue;
-    FUZZ_CHECK(recordsReader.readNextBinaryFrame(header, records));
+    const bool binary = reader.isBinary();
+    FUZZ_CHECK(binary ? recordsReader.readNextBinaryFrame(header, records)
+                      : recordsReader.readNextTextFrame(header, records));
     FUZZ_CHECK(header.number == number && header.timecode == frame.timecode);
     std::ostringstream encoded;
-    ZrRDWriteBinaryCameras(encoded, frame);
+    if (binary) {
+      ZrRDWriteBinaryCameras(encoded, frame);
+    } else {
+      ZrRDWriteTextCameras(encoded, frame);
+    }
     FUZZ_CHECK(encoded.str() == records);
   }
   FUZZ_CHECK(!ZnMessages.errorPending());
