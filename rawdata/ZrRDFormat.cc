@@ -168,6 +168,69 @@ bool ParsePlainTimecode(const char* t, int length, ZnPackedTimecode* packed) {
   return true;
 }
 
+// ---- Glob lines in the encoder's own form ----
+//
+// A text file written by the encoder holds glob lines of one shape: a line
+// feed, the pixels without sign or leading zero, a space, each coordinate
+// padded to 8 characters and the two separated by a space. Such a line is
+// recognized with a few word-wide tests, and what the extractions read from
+// it, and what the encoder would write for it, follow from its shape.
+
+// The three shapes of a coordinate field as the encoder pads it, by the
+// number of digits before the point (1 to 3): where the characters that are
+// not digits stand (the point, the padding), and what they are.
+struct FieldShape {
+  uint64_t stops;  // the high bit of each byte that is not a digit
+  uint64_t mask;   // those bytes
+  uint64_t value;  // their characters: the point, then spaces
+};
+constexpr FieldShape kFieldShapes[4] = {
+    {0, 0, 0},
+    {0x8080000000008000u, 0xFFFF00000000FF00u, 0x2020000000002E00u},  // d.dddd··
+    {0x8000000000800000u, 0xFF00000000FF0000u, 0x20000000002E0000u},  // dd.dddd·
+    {0x0000000080000000u, 0x00000000FF000000u, 0x000000002E000000u},  // ddd.dddd
+};
+
+// Whether f, eight characters, is a coordinate field as the encoder pads it:
+// one to three digits without a leading zero (a single 0 aside), a point,
+// four digits, and spaces to the end. Returns the number of digits before
+// the point, or 0.
+inline int PlainField(uint64_t f) {
+  const uint64_t stops = zn_detail::NonDigits(f);
+  const unsigned whole = static_cast<unsigned>(__builtin_ctzll(stops | (uint64_t{1} << 63))) >> 3;
+  if (whole - 1 > 2) return 0;
+  const FieldShape& shape = kFieldShapes[whole];
+  if (stops != shape.stops || (f & shape.mask) != shape.value) return 0;
+  if (whole > 1 && (f & 0xFF) == '0') return 0;
+  return static_cast<int>(whole);
+}
+
+// After white space, a glob line in the encoder's form. Returns the end of
+// the y coordinate's digits, which is where extracting the pixels and both
+// coordinates stops; sets *line to the pixels and *fieldsEnd to the end of
+// the y field with its padding. The line from *line to *fieldsEnd, after a
+// line feed, is what the encoder writes for the glob read: the pixels are the
+// int's own text, and a coordinate in this form reads back to the same text
+// (see PlainCoordinate()). Null for anything else.
+inline const char* PlainGlobLine(const char* p, const char* e, const char** line,
+                                 const char** fieldsEnd) {
+  while (p < e && zn_detail::IsSpace(*p)) ++p;
+  if (e - p < 32) return nullptr;
+  const uint64_t stops = zn_detail::NonDigits(zn_detail::Load8(p));
+  if (stops == 0) return nullptr;
+  const int digits = __builtin_ctzll(stops) >> 3;
+  if (digits == 0 || (digits > 1 && *p == '0') || p[digits] != ' ') return nullptr;
+  const char* x = p + digits + 1;
+  if (PlainField(zn_detail::Load8(x)) == 0 || x[8] != ' ') return nullptr;
+  const char* y = x + 9;
+  const int whole = PlainField(zn_detail::Load8(y));
+  // A full field is followed by the white space that ends its number.
+  if (whole == 0 || (whole == 3 && !zn_detail::IsSpace(y[8]))) return nullptr;
+  *line = p;
+  *fieldsEnd = y + 8;
+  return y + whole + 5;
+}
+
 // Reads one text camera record into *camera, or only checks it when camera
 // is null; the messages are the same either way.
 bool readTextGlobs(ZnStreamScanner& scan, ZrRDCamera* camera) {
@@ -186,10 +249,15 @@ bool readTextGlobs(ZnStreamScanner& scan, ZrRDCamera* camera) {
       if (scan.window(&p, &e)) {
         const char* start = p;
         for (; i < count; ++i) {
-          const char* q = ZnStreamScanner::checkInt(p, e);
-          if (q != nullptr) q = ZnStreamScanner::checkDouble(q, e);
-          if (q != nullptr) q = ZnStreamScanner::checkDouble(q, e);
-          if (q == nullptr) break;
+          const char* line;
+          const char* fieldsEnd;
+          const char* q = PlainGlobLine(p, e, &line, &fieldsEnd);
+          if (q == nullptr) {
+            q = ZnStreamScanner::checkInt(p, e);
+            if (q != nullptr) q = ZnStreamScanner::checkDouble(q, e);
+            if (q != nullptr) q = ZnStreamScanner::checkDouble(q, e);
+            if (q == nullptr) break;
+          }
           p = q;
         }
         if (p != start) scan.consume(p);
@@ -359,8 +427,19 @@ bool copyTextGlobs(ZnStreamScanner& scan, int index, std::string& records) {
           records.append(block, static_cast<size_t>(out - block));
           out = block;
         }
+        const char* plain;
+        const char* fieldsEnd;
+        const char* q = PlainGlobLine(p, e, &plain, &fieldsEnd);
+        if (q != nullptr) {
+          // At most 25 characters, with 32 readable: copied in one piece.
+          *out = '\n';
+          std::memcpy(out + 1, plain, 32);
+          out += 1 + (fieldsEnd - plain);
+          p = q;
+          continue;
+        }
         int pixels = 0;
-        const char* q = ZnStreamScanner::scanInt(p, e, &pixels);
+        q = ZnStreamScanner::scanInt(p, e, &pixels);
         if (q == nullptr) break;
         char* line = out;
         *out++ = '\n';

@@ -329,6 +329,37 @@ TEST_F(ZrRDFormatBufferingTest, CoordinatesInTheEncodersFormCopyAsTheyWouldBeWri
   ExpectRecordsAsFrames(bytes, 4096, "sweep");
 }
 
+TEST_F(ZrRDFormatBufferingTest, GlobLinesNearTheEncodersFormReadAndCopyAlike) {
+  // Lines in the encoder's form are recognized by their shape; each of these
+  // is that shape with one thing changed, which must be read (and copied) as
+  // the extractions read it. "·" stands for a space.
+  const char* const lines[] = {
+      "41·402.5447·310.8257",  "0·0.0000···0.0000··",  "041·402.5447·310.8257",
+      "00·1.0000···1.0000··",  "1·03.3948··1.0000··",  "1·00.5000··1.0000··",
+      "1·1.0000···03.3948·",   "1·1.0000···00.0000·",  "1·1.00000··2.0000··",
+      "1·1.000····2.0000··",   "1·-1.0000··2.0000··",  "1·1.0000···-2.0000·",
+      "+1·1.0000···2.0000··",  "-1·1.0000···2.0000··", "1\t1.0000···2.0000··",
+      "1··1.0000··2.0000··",   "1·1.0000\t··2.0000··", "1·123.4567·123.4567e5",
+      "1·123.4567·123.4567.5", "1·123.4567·123.45678", "1·1.0000···2.0000·.",
+      "1·1234.5678·1.0000··",  "1·1.0000···1234.5678", "1·1.0000e··2.0000··",
+      "1·.5000····2.0000··",   "1·1.0000···2.0000·5",  "12345678·1.0000···2.0000··"};
+  for (const char* shape : lines) {
+    std::string line;
+    for (const char* c = shape; *c != '\0'; ++c) {
+      if (std::strncmp(c, "·", std::strlen("·")) == 0) {
+        line += ' ';
+        c += std::strlen("·") - 1;
+      } else {
+        line += *c;
+      }
+    }
+    // Two cameras, so that the line is followed by more of the file.
+    const std::string bytes = "2\n1\n1\n1\n" + line + "\n1\n" + line + "\n" + std::string(40, ' ');
+    ExpectSameReading(bytes, "line \"" + line + "\"");
+    ExpectRecordsAsFrames(bytes, 4096, "line \"" + line + "\"");
+  }
+}
+
 TEST_F(ZrRDFormatBufferingTest, RecordsAreForTheReadersOwnEncoding) {
   ZrRDFrame header;
   std::string records = "untouched";
