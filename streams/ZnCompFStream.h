@@ -51,8 +51,8 @@
 // FIFO of the same name owned by this user (from an earlier process with the
 // same id that crashed) is replaced; anything else of that name fails the open.
 //
-// Buffers: each stream moves data in blocks of kStreamBufferSize bytes (the
-// standard file buffer's default is 8 KiB), so a large file costs a few
+// Buffers: each stream moves data in blocks of up to kStreamBufferSize bytes
+// (the standard file buffer's default is 8 KiB), so a large file costs a few
 // system calls per megabyte and a filter's pipe is filled whole. The buffer
 // belongs to the stream, which closes its file before letting go of it.
 //
@@ -75,7 +75,7 @@
 #include "streams/ZnFilterProcess.h"
 
 // The size of each stream's file buffer; see above.
-constexpr int kStreamBufferSize = 64 * 1024;
+constexpr int kStreamBufferSize = 256 * 1024;
 
 // The base of ZnCompOFStream; adds nothing to std::ofstream.
 class ZnOFStream : public std::ofstream {
