@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <iostream>
+#include <string>
 
 #include "foundation/ZnStrFunctions.h"
 #include "foundation/ZnWordWrap.h"
@@ -25,13 +26,13 @@ ZnStr FormatText(const char* fmt, va_list args) {
 // The text wrapped, with every line after the first indented.
 ZnStr LayOut(const ZnStr& text, const char* indentation) {
   ZnStr wrapped = ZnWordWrap(text, kWrapWidth, kTabWidth);
-  ZnStr laidOut("");
+  std::string laidOut;
   const char* s = wrapped.c_str();
   for (int i = 0, n = wrapped.length(); i < n; ++i) {
-    laidOut.insert(laidOut.length(), s + i, 1);
-    if (s[i] == '\n') laidOut.append(indentation);
+    laidOut += s[i];
+    if (s[i] == '\n') laidOut += indentation;
   }
-  return laidOut;
+  return ZnStr(laidOut.data(), static_cast<int>(laidOut.size()));
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "foundation/ZnWordWrap.h"
 
+#include <string>
+
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
@@ -10,7 +12,9 @@ ZnStr ZnWordWrap(const ZnStr& text, int width, int tabWidth) {
   if (tabWidth < 1) tabWidth = 1;
   const char* s = text.c_str();
   const int n = text.length();
-  ZnStr result("");
+  // Collected in a growing buffer: the string's own storage grows exactly,
+  // so inserting line by line would copy the text once per line.
+  std::string result;
   int i = 0;
   while (i < n) {
     int col = 0;
@@ -23,15 +27,15 @@ ZnStr ZnWordWrap(const ZnStr& text, int width, int tabWidth) {
       // empty input line survives and a leading newline is kept.
       if ((c == '\n' || col > width) && b != i) break;
       if (++j >= n) {
-        result.insert(result.length(), s + i, n - i);
-        return result;
+        result.append(s + i, n - i);
+        return ZnStr(result.data(), static_cast<int>(result.size()));
       }
     }
-    result.insert(result.length(), s + i, b - i);
-    result.append("\n");
+    result.append(s + i, b - i);
+    result += '\n';
     i = b;
     while (i < n && (s[i] == ' ' || s[i] == '\t')) ++i;
     if (i < n && s[i] == '\n') ++i;
   }
-  return result;
+  return ZnStr(result.data(), static_cast<int>(result.size()));
 }
