@@ -101,6 +101,27 @@ TEST_F(MessageTest, LongTextsWrapAtSeventyColumnsUnderThePrefix) {
       Flushed());
 }
 
+TEST_F(MessageTest, AVeryLongTextKeepsEveryWordOnIndentedLines) {
+  std::string text;
+  for (int i = 0; i < 30000; ++i) text += (i ? " w" : "w") + std::to_string(i);
+  ZnReportError(ZnStr(text.c_str()));
+  const std::string block = Flushed();
+  ASSERT_EQ("\n\nERROR: ", block.substr(0, 9));
+  ASSERT_EQ("\n\n", block.substr(block.size() - 2));
+
+  std::istringstream lines(block.substr(2, block.size() - 4));
+  std::string line, joined;
+  int count = 0;
+  while (std::getline(lines, line)) {
+    const std::string lead = count++ == 0 ? "ERROR: " : "       ";
+    ASSERT_EQ(lead, line.substr(0, 7)) << "line " << count;
+    ASSERT_LE(line.size() - 7, 70u) << "line " << count;
+    joined += (joined.empty() ? "" : " ") + line.substr(7);
+  }
+  EXPECT_EQ(text, joined);
+  EXPECT_GE(count, static_cast<int>(text.size() / 71));
+}
+
 TEST_F(MessageTest, FormattedTextsAreCutAt1023Characters) {
   std::string big(2000, 'b');
   ZnReportError("%s", big.c_str());
