@@ -47,6 +47,16 @@ ZnStr TemporaryName(const ZnStr& name) {
   return ZnStr(os.str());
 }
 
+// Reports what kept a reader from opening its file or reading its header.
+// The reader is closed first: a decompressor that failed (a compressed file
+// cut inside its own header delivers nothing at all) then adds its report,
+// which names the real cause. A decompressor stopped early on a file that is
+// merely no recording ends on its broken pipe, which is no failure.
+bool OpenFailed(ZrRDFileReader& reader) {
+  if (ZnMessages.errorPending()) reader.close();
+  return ZnFlushMessages();
+}
+
 // Counts the frames that can be read. Returns false, with the reason pending
 // in the message list, when a frame cannot be read or when a frame header
 // cannot be read although more data follows it: copying would then silently
@@ -155,7 +165,7 @@ int RepairFrameCount(const char* program, const char* path) {
   int counted = 0;
   {
     ZrRDFileReader reader(name.c_str());
-    if (ZnFlushMessages()) return 1;
+    if (OpenFailed(reader)) return 1;
     format = reader.isBinary() ? ZrRDFormat::Binary : ZrRDFormat::Text;
     specified = reader.frameCount();
     bool countedAll = CountFrames(reader, name, &counted);
@@ -170,7 +180,7 @@ int RepairFrameCount(const char* program, const char* path) {
   if (specified == counted) return 0;
 
   ZrRDFileReader reader(name.c_str());
-  if (ZnFlushMessages()) return 1;
+  if (OpenFailed(reader)) return 1;
 
   const ZnStr temporary = TemporaryName(name);
   ZrRDFileWriter writer(temporary.c_str(), counted, reader.cameraCount(), format);

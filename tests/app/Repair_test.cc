@@ -489,7 +489,8 @@ TEST_F(RepairTest, UnreadableFrameHeaderWithFramesAfterItIsNotRepaired) {
 
 // A cut through the trailer delivers every frame and shows only in gunzip's
 // exit status; a cut in the middle also ends inside a frame; a cut inside
-// gzip's own header delivers nothing, not even the file header.
+// gzip's own header delivers nothing, not even the file header, and gunzip's
+// failure leads the header's messages.
 TEST_F(RepairTest, CorruptCompressedFileIsNotRepaired) {
   if (FindProgram("gunzip").empty()) GTEST_SKIP() << "gunzip is not installed";
   Recording rec = Recording().holding(300).claiming(302);
@@ -501,7 +502,7 @@ TEST_F(RepairTest, CorruptCompressedFileIsNotRepaired) {
   } cases[] = {
       {size - 4, "Decompressor 'gunzip' failed for \"cut.raw.gz\"."},
       {size / 2, "Decompressor 'gunzip' failed for \"cut.raw.gz\"."},
-      {12, "Unable to read raw data statistics."},
+      {12, "Decompressor 'gunzip' failed for \"cut.raw.gz\"."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.keep);
@@ -512,9 +513,33 @@ TEST_F(RepairTest, CorruptCompressedFileIsNotRepaired) {
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find(std::string("\n\nERROR: ") + c.newest + "\n"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("frames specified"), std::string::npos);
+    if (c.keep == 12) {
+      EXPECT_NE(r.err.find("\n       Unable to read raw data statistics.\n"), std::string::npos)
+          << r.err;
+    }
     EXPECT_EQ(ReadFile(path("cut.raw.gz")), bytes);
     EXPECT_EQ(Listing(), std::set<std::string>({"whole.raw.gz", "cut.raw.gz"}));
   }
+}
+
+// gunzip is stopped in the middle of a large file that is no recording at
+// all: that ending is ours, not a fault of the file.
+TEST_F(RepairTest, CompressedFileThatIsNoRecordingBlamesOnlyTheHeader) {
+  const std::string gzip = FindProgram("gzip");
+  if (gzip.empty() || FindProgram("gunzip").empty()) GTEST_SKIP() << "gzip is not installed";
+  std::string notes;
+  for (int i = 0; notes.size() < (4u << 20); ++i) notes += "line " + std::to_string(i) + "\n";
+  ASSERT_TRUE(WriteFile(path("notes"), notes));
+  ASSERT_EQ(RunCommand(gzip, {"-f", path("notes")}).status, 0);
+  const std::string bytes = ReadFile(path("notes.gz"));
+  CommandResult r = Repair("notes.gz");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err,
+            "\n\nERROR: Unable to read raw data statistics.\n"
+            "       Unable to read number of cameras.\n\n");
+  EXPECT_EQ(ReadFile(path("notes.gz")), bytes);
+  EXPECT_EQ(Listing(), std::set<std::string>({"notes.gz"}));
 }
 
 // No name reaches a shell: a command hidden in one would create the marker.
