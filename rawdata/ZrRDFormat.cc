@@ -143,6 +143,17 @@ bool readBinaryGlobs(ZnStreamScanner& scan, ZrRDCamera* camera, std::string* rec
   return true;
 }
 
+// A recording's timecodes carry no rate.
+ZnPackedTimecode PackTimecode(int hour, int minute, int second, int frame) {
+  ZnTimecode timecode;
+  timecode.hour = hour;
+  timecode.minute = minute;
+  timecode.second = second;
+  timecode.frame = frame;
+  timecode.rate = 0;
+  return timecode.pack();
+}
+
 // The timecode of a text frame header in the form the encoder writes,
 // "hh:mm:ss:ff" and nothing else, read as ZnPackedTimecodeParse() reads it
 // (no rate, each part within its range for that) without its general
@@ -158,13 +169,7 @@ bool ParsePlainTimecode(const char* t, int length, ZnPackedTimecode* packed) {
     parts[k] = static_cast<int>(10 * tens + units);
     if (parts[k] > ZnTimecodePartMax(static_cast<ZnTimecodePart>(k + 1), 0)) return false;
   }
-  ZnTimecode timecode;
-  timecode.hour = parts[0];
-  timecode.minute = parts[1];
-  timecode.second = parts[2];
-  timecode.frame = parts[3];
-  timecode.rate = 0;
-  *packed = timecode.pack();
+  *packed = PackTimecode(parts[0], parts[1], parts[2], parts[3]);
   return true;
 }
 
@@ -780,13 +785,7 @@ bool ZrRDReadBinaryFrameHeader(std::istream& in, ZrRDFrame& frame) {
     message << "Invalid timecode for frame " << frame.number;
     ZnReportWarning(ZnStr(message.str()));
   }
-  ZnTimecode timecode;
-  timecode.hour = record[5];
-  timecode.minute = record[6];
-  timecode.second = record[7];
-  timecode.frame = record[8];
-  timecode.rate = 0;
-  frame.timecode = timecode.pack();
+  frame.timecode = PackTimecode(record[5], record[6], record[7], record[8]);
   return true;
 }
 
