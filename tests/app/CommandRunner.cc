@@ -53,6 +53,9 @@ CommandResult RunCommand(const std::string& program, const std::vector<std::stri
     if (!options.directory.empty() && chdir(options.directory.c_str()) != 0) _exit(126);
     for (const std::string& e : options.env) putenv(const_cast<char*>(e.c_str()));
     if (options.ignoreSigxfsz) signal(SIGXFSZ, SIG_IGN);
+    if (options.niceness != 0 && nice(options.niceness) == -1) {
+      // Merely slower or faster than asked; the run itself is unaffected.
+    }
     if (options.fileSizeLimit >= 0) {
       struct rlimit limit;
       limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.fileSizeLimit);

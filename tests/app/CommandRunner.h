@@ -22,6 +22,7 @@ struct CommandOptions {
   long fileSizeLimit = -1;       // RLIMIT_FSIZE in bytes; -1: unchanged
   bool ignoreSigxfsz = false;    // so a write past the limit fails with EFBIG
   int timeoutSeconds = 60;       // killed with SIGKILL after this
+  int niceness = 0;              // added to the child's nice value
   // Run as this user and group, without supplementary groups; -1: unchanged.
   // Dropping them needs the privileges the tests run with.
   int uid = -1;
