@@ -18,7 +18,7 @@
 #include "rawdata/ZrRDFileWriter.h"
 #include "rawdata/ZrRDFormat.h"
 #include "rawdata/ZrRDFrame.h"
-#include "streams/ZnSStream.h"
+#include "foundation/ZnSStream.h"
 #include "system/ZnPathUtils.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include "foundation/ZnStrFunctions.h"
 #include "foundation/ZnWordWrap.h"
-#include "streams/ZnSStream.h"
+#include "foundation/ZnSStream.h"
 
 ZnMessageList ZnMessages;
 ZnCancelHookRecord ZnCancelHook = {nullptr, nullptr};

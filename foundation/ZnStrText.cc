@@ -11,7 +11,7 @@
 
 #include "foundation/ZnArray.h"
 #include "foundation/ZnDoubleLinkedList.h"
-#include "system/ZnEnvironment.h"
+#include "foundation/ZnLocale.h"
 
 namespace {
 
@@ -131,10 +131,11 @@ ZnStr& ZnStr::expandEnvVars() {
     // A NUL ends the name as well (strchr finds the terminator).
     while (n < pending.size() && !std::strchr(kReferenceEnd, pending[pending.size() - 1 - n])) ++n;
     const std::string name(pending.rbegin(), pending.rbegin() + static_cast<std::ptrdiff_t>(n));
-    char* value = d < kMaxExpansionDepth ? ZnEnvCopy(name.c_str()) : nullptr;
+    // The environment lookup is all the expansion needs; the value is copied
+    // before the environment can change.
+    const char* value = d < kMaxExpansionDepth ? std::getenv(name.c_str()) : nullptr;
     if (value) {
       const std::string text(value);
-      std::free(value);
       if (out.size() + pending.size() - n + text.size() <= limit) {
         pending.resize(pending.size() - n);
         depth.resize(pending.size());
@@ -155,17 +156,17 @@ ZnStr ZnStr::expandedEnvVars() const {
 }
 
 bool ZnStr::abbreviateEnvVar(const ZnStr& name) {
-  char* value = ZnEnvCopy(name.c_str());
-  if (!value) return false;
+  const char* found = std::getenv(name.c_str());
+  if (!found) return false;
+  const std::string value(found);
   // An empty value occurs at every position; there is nothing to abbreviate.
-  const bool found = value[0] != '\0' && find(value);
-  if (found) {
+  const bool abbreviated = !value.empty() && find(value.c_str());
+  if (abbreviated) {
     const ZnStr reference = "$" + name + "/";
-    replaceAll(value, reference.c_str());
+    replaceAll(value.c_str(), reference.c_str());
     replaceAll("//", "/");
   }
-  std::free(value);
-  return found;
+  return abbreviated;
 }
 
 ZnStr ZnStr::abbreviatedEnvVar(const ZnStr& name, bool* replaced) const {

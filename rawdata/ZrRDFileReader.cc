@@ -6,7 +6,7 @@
 #include "foundation/ZnMessage.h"
 #include "rawdata/ZrRDFormat.h"
 #include "streams/ZnCompFStream.h"
-#include "streams/ZnSStream.h"
+#include "foundation/ZnSStream.h"
 
 namespace {
 

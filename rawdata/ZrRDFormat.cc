@@ -10,7 +10,7 @@
 #include "foundation/ZnMessage.h"
 #include "foundation/ZnStr.h"
 #include "foundation/ZnTimecode.h"
-#include "streams/ZnSStream.h"
+#include "foundation/ZnSStream.h"
 #include "streams/ZnStreamPrinter.h"
 #include "streams/ZnStreamScanner.h"
 

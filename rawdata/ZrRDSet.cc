@@ -7,7 +7,7 @@
 #include "foundation/ZnStr.h"
 #include "rawdata/ZrRDFileReader.h"
 #include "streams/ZnCompFStream.h"
-#include "streams/ZnSStream.h"
+#include "foundation/ZnSStream.h"
 #include "system/ZnFileUtils.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <sstream>
 #include <typeinfo>
 
-#include "streams/ZnSStream.h"
+#include "foundation/ZnSStream.h"
 
 namespace {
 

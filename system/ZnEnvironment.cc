@@ -10,7 +10,6 @@
 
 namespace {
 
-int localeInitialised = 0;
 
 // The value of an environment variable as a ZnStr; null when unset.
 ZnStr EnvValue(const char* name) {
@@ -84,21 +83,4 @@ char* ZnRequireEnv(const char* name) {
     exit(1);
   }
   return copy;
-}
-
-void ZnInitLocale() {
-  if (localeInitialised) return;
-  char* lang = ZnEnvCopy("LANG");
-  if (lang == nullptr) {
-    fprintf(stderr, "LANG environment variable is not defined!\n");
-  } else {
-    char language[32];
-    ZnStrNCopy(language, sizeof language, lang, 31);
-    language[31] = '\0';
-    char* dot = strchr(language, '.');
-    if (dot != nullptr) *dot = '\0';
-    if (language[0] != '\0') setlocale(LC_ALL, "POSIX");
-    free(lang);
-  }
-  localeInitialised = 1;
 }

@@ -1,6 +1,5 @@
 // The process's environment: the temporary directory, commands on the
-// executable search path, environment variables and the one-time locale
-// set-up.
+// executable search path and environment variables.
 //
 // Environment values come back as malloc() copies that the caller releases
 // with free(). Nothing here reports through the message list; ZnRequireEnv()
@@ -8,6 +7,7 @@
 #ifndef HDRMEND_SYSTEM_ZNENVIRONMENT_H_
 #define HDRMEND_SYSTEM_ZNENVIRONMENT_H_
 
+#include "foundation/ZnLocale.h"
 #include "foundation/ZnStr.h"
 
 // "/var/tmp": where the compressing streams make their named pipes.
@@ -34,11 +34,7 @@ bool ZnEnvDefined(const char* name);
 // defined." on stderr and ends the process with status 1.
 char* ZnRequireEnv(const char* name);
 
-// Runs once per process; later calls do nothing. Without "LANG" prints
-// "LANG environment variable is not defined!" on stderr. When "LANG" names a
-// language (its text before any "." is not empty) every locale category is set
-// to "POSIX", so that collation is the same byte order whatever the user's
-// language.
-void ZnInitLocale();
+// ZnInitLocale(), the one-time locale set-up, lives with the strings whose
+// collation it serves.
 
 #endif  // HDRMEND_SYSTEM_ZNENVIRONMENT_H_

@@ -1,4 +1,4 @@
-#include "streams/ZnSStream.h"
+#include "foundation/ZnSStream.h"
 
 #include <gtest/gtest.h>
 
