@@ -17,7 +17,7 @@
 #include "rawdata/ZrRDFileReader.h"
 #include "rawdata/ZrRDFileWriter.h"
 #include "rawdata/ZrRDFormat.h"
-#include "rawdata/ZrRDFrame.h"
+#include "rawdata/ZrRDFramePasses.h"
 #include "foundation/ZnSStream.h"
 #include "system/ZnPathUtils.h"
 
@@ -57,32 +57,26 @@ bool OpenFailed(ZrRDFileReader& reader) {
   return ZnFlushMessages();
 }
 
-// Counts the frames that can be read. Returns false, with the reason pending
-// in the message list, when a frame cannot be read or when a frame header
-// cannot be read although more data follows it: copying would then silently
-// drop every frame behind the damage.
-bool CountFrames(ZrRDFileReader& reader, const ZnStr& name, int* counted) {
-  *counted = 0;
-  for (;;) {
-    int number = reader.nextFrameNumber();
-    if (number == 0) break;
-    ++*counted;
-    // The frames only need to be readable; nothing of them is kept.
-    reader.skipFrame();
-    if (ZnMessages.errorPending()) return false;
+// Refuses, without opening it, anything but a regular file (a symbolic link
+// to one included): a directory reads as nothing, a named pipe without a
+// writer or a device would block the run for good. A name that does not exist
+// is left to the opening, which says so.
+bool IsRegularFile(const ZnStr& name) {
+  const ZnStr source = ZnCompressedVariant(name);
+  struct stat status;
+  if (stat(source.c_str(), &status) != 0 || S_ISREG(status.st_mode)) return true;
+  if (S_ISDIR(status.st_mode)) {
+    // The text the file checks have always given a directory.
+    ZnReportError("%s is a directory.", source.c_str());
+    return false;
   }
-  if (ZnMessages.errorPending()) {
-    // A header that cannot be read is the normal end of the file when the
-    // input ended during it.
-    if (!reader.atEndOfData()) {
-      ZnReportError("The header of frame record %d cannot be read, and more data follows it.",
-                    *counted + 1);
-      ZnReportError("Unable to repair \"%s\".  The file was not changed.", name.c_str());
-      return false;
-    }
-    ZnClearMessages();
-  }
-  return true;
+  const char* kind = S_ISFIFO(status.st_mode)   ? "a named pipe"
+                     : S_ISCHR(status.st_mode)  ? "a character device"
+                     : S_ISBLK(status.st_mode)  ? "a block device"
+                     : S_ISSOCK(status.st_mode) ? "a socket"
+                                                : "a special file";
+  ZnReportError("\"%s\" is %s, not a regular file.", source.c_str(), kind);
+  return false;
 }
 
 // Makes the copy carry the permission bits, owner and group of the file it
@@ -160,19 +154,34 @@ int Abandon(ZrRDFileWriter& writer, ZrRDFileReader& reader, const ZnStr& tempora
 
 int RepairFrameCount(const char* program, const char* path) {
   const ZnStr name = FileToRepair(path);
+  if (!IsRegularFile(name)) {
+    ZnFlushMessages();
+    return 1;
+  }
   ZrRDFormat format;
   int specified = 0;
-  int counted = 0;
+  int64_t counted = 0;
   {
     ZrRDFileReader reader(name.c_str());
     if (OpenFailed(reader)) return 1;
     format = reader.isBinary() ? ZrRDFormat::Binary : ZrRDFormat::Text;
     specified = reader.frameCount();
-    bool countedAll = CountFrames(reader, name, &counted);
+    const ZrRDCountEnd end = ZrRDCountFrames(reader, &counted);
+    const bool whole = end == ZrRDCountEnd::kClean;
+    if (!whole) {
+      // A frame that could not be read says why; damage where the data
+      // should have ended, or too many frames, say what the repair did not.
+      if (end != ZrRDCountEnd::kFrameDamaged) {
+        ZnReportError("Unable to repair \"%s\".  The file was not changed.", name.c_str());
+      }
+      // A decompressor that failed is the real cause of what it delivered:
+      // all of its data is read, so that closing learns its verdict.
+      reader.drain();
+    }
     // Closing tells whether a decompressor delivered all of its data; a
     // truncated compressed file must not be taken for a short recording.
     reader.close();
-    if (ZnFlushMessages() || !countedAll) return 1;
+    if (ZnFlushMessages() || !whole) return 1;
   }
 
   std::cerr << specified << " frames specified in the file\n";
@@ -186,27 +195,12 @@ int RepairFrameCount(const char* program, const char* path) {
   ZrRDFileWriter writer(temporary.c_str(), counted, reader.cameraCount(), format);
   if (ZnMessages.errorPending()) return Abandon(writer, reader, temporary, name, false);
 
-  // The camera records go from the reader to the writer already encoded, so
-  // that what reads back to the same text or bytes is taken as it is instead
-  // of being decoded and encoded again.
-  const bool binary = format == ZrRDFormat::Binary;
-  ZrRDFrame frame;
-  std::string records;
+  // The frames go from the reader to the writer as they are read, already
+  // encoded: what reads back the same is taken as it is, frame headers
+  // (timecodes of any rate) as they stand.
   EarlyWriteback writeback(temporary);
-  for (int i = 0; i < counted; ++i) {
-    if (binary) {
-      reader.readNextBinaryFrame(frame, records);
-    } else {
-      reader.readNextTextFrame(frame, records);
-    }
-    if (ZnMessages.errorPending()) return Abandon(writer, reader, temporary, name, false);
-    if (binary) {
-      writer.writeBinaryFrame(frame, records);
-    } else {
-      writer.writeTextFrame(frame, records);
-    }
-    if (ZnMessages.errorPending()) return Abandon(writer, reader, temporary, name, true);
-    writeback.frameWritten();
+  if (!ZrRDCopyFrames(reader, writer, counted, [&](int64_t) { writeback.frameWritten(); })) {
+    return Abandon(writer, reader, temporary, name, !writer.isOpen());
   }
   // The copy is complete only when its compressor, if any, has finished.
   writer.close();

@@ -163,6 +163,14 @@ void ZnMessageList::clear() {
   first_ = nullptr;
 }
 
+void ZnMessageList::removeNewest() {
+  ZnMessage* newest = first_;
+  if (newest == nullptr) return;
+  first_ = newest->next_;
+  newest->next_ = nullptr;
+  delete newest;
+}
+
 void ZnReportError(const char* fmt, ...) {
   va_list args;
   va_start(args, fmt);

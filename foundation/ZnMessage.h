@@ -80,6 +80,9 @@ class ZnMessageList {
   bool hasMessages() const { return first_ != nullptr; }
   ZnMessage* first() const { return first_; }
   void clear();
+  // Frees the newest message, leaving the older ones pending; for a caller
+  // that passes on only the first of messages that repeat.
+  void removeNewest();
 
  private:
   ZnMessage* first_;

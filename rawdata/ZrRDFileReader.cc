@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "foundation/ZnMessage.h"
+#include "streams/ZnStreamScanner.h"
 #include "rawdata/ZrRDFormat.h"
 #include "streams/ZnCompFStream.h"
 #include "foundation/ZnSStream.h"
@@ -13,6 +14,12 @@ namespace {
 // What the binary header's 16-bit field can state; text headers are held to
 // the same.
 constexpr int kMaxCameras = 65535;
+
+// peekRecordStart() on a stream that failed before the record.
+constexpr int kNotARecord = -2;
+
+// The classic locale's white space.
+bool IsBlank(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 }  // namespace
 
@@ -63,18 +70,95 @@ void ZrRDFileReader::readHeader() {
   frameCount_ = frames;
 }
 
-bool ZrRDFileReader::readFrameHeader(ZrRDFrame& frame) {
-  if (!ZrRDReadFrameHeader(*stream_, binary_, frame)) {
-    // Formatted extraction meets the end of a text file only after skipping
-    // the white space before it, and a binary read only runs short at the
-    // end; anything else that stops a header is not the end of the data.
-    atEndOfData_ = stream_->eof();
+int ZrRDFileReader::peekRecordStart() {
+  if (!stream_->good()) return stream_->eof() ? std::char_traits<char>::eof() : kNotARecord;
+  std::streambuf* buffer = stream_->rdbuf();
+  int c = buffer->sgetc();
+  if (!binary_) {
+    // What the extraction of the frame number skips anyway.
+    while (c != std::char_traits<char>::eof() && IsBlank(c)) c = buffer->snextc();
+  }
+  if (c == std::char_traits<char>::eof()) stream_->setstate(std::ios::eofbit);
+  return c;
+}
+
+bool ZrRDFileReader::readFrameHeader(ZrRDFrame& frame, std::string* raw) {
+  const int start = peekRecordStart();
+  ZnMessage* before = ZnMessages.first();
+  const bool read = binary_ ? ZrRDReadBinaryFrameHeader(*stream_, frame, raw)
+                            : ZrRDReadTextFrameHeader(*stream_, frame, raw);
+  if (!read) {
+    // A header read fails at the end of the data only when there was nothing
+    // left to read. Zero bytes of a text file's tail stop the number where
+    // they start and are looked at on demand; in a binary file they read as
+    // a frame numbered 0, below. Everything else is damage.
+    if (start == std::char_traits<char>::eof()) {
+      ending_ = Ending::kEnd;
+    } else if (!binary_ && start == 0) {
+      ending_ = Ending::kTailFollows;
+    } else {
+      ending_ = Ending::kDamage;
+    }
     return false;
   }
-  atEndOfData_ = false;
+  if (ZnMessages.first() != before && !ZnMessages.errorPending()) {
+    if (warned_) {
+      ZnMessages.removeNewest();
+    } else {
+      warned_ = true;
+    }
+  }
+  ending_ = frame.number == 0 ? Ending::kTailFollows : Ending::kNone;
   currentFrameNumber_ = frame.number;
   timecode_ = frame.timecode;
   return true;
+}
+
+bool ZrRDFileReader::atEndOfData() {
+  if (ending_ == Ending::kTailFollows && stream_ != nullptr) {
+    ending_ = restIsEmpty() ? Ending::kEnd : Ending::kDamage;
+  }
+  return ending_ == Ending::kEnd;
+}
+
+bool ZrRDFileReader::restIsEmpty() {
+  // The buffer is read directly: the stream may have failed on the first
+  // byte of the tail, which is still there to look at. The empty run is
+  // consumed and nothing after it, wherever buffers happen to end.
+  std::streambuf* buffer = stream_->rdbuf();
+  const int eof = std::char_traits<char>::eof();
+  if ((stream_->rdstate() & std::ios::badbit) != 0) return false;
+  for (int c = buffer->sgetc(); c != eof; c = buffer->sgetc()) {
+    const char* p = zn_detail::GetArea::next(buffer);
+    const char* end = zn_detail::GetArea::end(buffer);
+    if (p == end) {
+      // A buffer without a get area: a byte at a time.
+      if (c != 0 && (binary_ || !IsBlank(c))) return false;
+      buffer->sbumpc();
+      continue;
+    }
+    const char* q = p;
+    if (binary_) {
+      while (end - q >= 8 && zn_detail::Load8(q) == 0) q += 8;
+      while (q < end && *q == 0) ++q;
+    } else {
+      while (q < end && (*q == 0 || IsBlank(static_cast<unsigned char>(*q)))) ++q;
+    }
+    zn_detail::GetArea::bump(buffer, q - p);
+    if (q < end) return false;
+  }
+  stream_->setstate(std::ios::eofbit | std::ios::failbit);
+  return true;
+}
+
+void ZrRDFileReader::drain() {
+  if (stream_ == nullptr) return;
+  std::streambuf* buffer = stream_->rdbuf();
+  if (buffer == nullptr) return;
+  char scratch[16384];
+  while (buffer->sgetn(scratch, sizeof scratch) > 0) {
+  }
+  stream_->setstate(std::ios::eofbit | std::ios::failbit);
 }
 
 int ZrRDFileReader::nextFrameNumber(int* timecodeOut) {
@@ -96,26 +180,20 @@ bool ZrRDFileReader::readFrame(ZrRDFrame& frame) {
   return true;
 }
 
-bool ZrRDFileReader::readNextBinaryFrame(ZrRDFrame& frame, std::string& records) {
-  if (stream_ == nullptr || !binary_ || !readFrameHeader(frame)) return false;
-  frame.setCameraCount(0);
-  records.clear();
-  if (!ZrRDCopyBinaryCameras(*stream_, cameraCount_, records) || stream_->fail()) {
+bool ZrRDFileReader::copyNextFrame(std::ostream& out) {
+  if (stream_ == nullptr || !readFrameHeader(headerScratch_, &rawHeader_)) return false;
+  if (binary_) {
+    out.write(rawHeader_.data(), static_cast<std::streamsize>(rawHeader_.size()));
+  } else {
+    ZrRDWriteTextFrameHeader(out, currentFrameNumber_, rawHeader_);
+  }
+  const bool read = binary_ ? ZrRDCopyBinaryCameras(*stream_, cameraCount_, out)
+                            : ZrRDCopyTextCameras(*stream_, cameraCount_, out);
+  if (!read || stream_->fail()) {
     reportFrameFailure();
     return false;
   }
-  countFrameRead();
-  return true;
-}
-
-bool ZrRDFileReader::readNextTextFrame(ZrRDFrame& frame, std::string& records) {
-  if (stream_ == nullptr || binary_ || !readFrameHeader(frame)) return false;
-  frame.setCameraCount(0);
-  records.clear();
-  if (!ZrRDCopyTextCameras(*stream_, cameraCount_, records) || stream_->fail()) {
-    reportFrameFailure();
-    return false;
-  }
+  if (!binary_) out.put('\n');
   countFrameRead();
   return true;
 }

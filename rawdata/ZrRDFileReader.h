@@ -13,7 +13,9 @@
 // specific message first; the bool results say whether the operation
 // succeeded. The end of the file is not special: the header read that meets it
 // fails and reports "Unable to read frame number."; atEndOfData() then tells
-// the end of the data from damage in the middle.
+// the end of the data from damage in the middle. A warning that frame headers
+// repeat (a timecode part count of 1 to 3) is passed on for the first such
+// header only, so that a long recording cannot fill the message list.
 //
 // A reader whose stream could not be opened (the opening reported why) has no
 // stream: every read answers 0 or false and reports nothing more.
@@ -81,26 +83,36 @@ class ZrRDFileReader {
   // nextFrameNumber() into `frame`, then readFrame(). False when either fails;
   // a frame numbered 0 is read like any other.
   bool readNextFrame(ZrRDFrame& frame);
-  // For copying a binary file into another: readNextFrame(), with the same
-  // messages and the same effect on the reader, except that the frame gets
-  // the header's number and timecode but no cameras, and `records` gets the
-  // camera records as ZrRDWriteBinaryCameras() would write the cameras
-  // readNextFrame() builds (see ZrRDCopyBinaryCameras()). A reader of a text
-  // file reads nothing and answers false.
-  bool readNextBinaryFrame(ZrRDFrame& frame, std::string& records);
-  // The same for copying a text file into another: `records` gets the camera
-  // records as ZrRDWriteTextCameras() would write the cameras readNextFrame()
-  // builds on a stream in the default formatting state (see
-  // ZrRDCopyTextCameras()). A reader of a binary file reads nothing and
-  // answers false.
-  bool readNextTextFrame(ZrRDFrame& frame, std::string& records);
+  // For copying a recording into another of the same encoding:
+  // readNextFrame(), with the same messages and the same effect on the
+  // reader, writing the frame's record to `out` as it is read instead of
+  // building a frame. What is written reads back as the frame readNextFrame()
+  // builds and is exactly what the encoder writes for it, except that the
+  // frame header keeps what it holds as it stands: a binary header's bytes,
+  // a text header's timecode text (its rate, its form). A frame of any size
+  // goes out in pieces no larger than the input's buffer. After a failure
+  // `out` has part of the frame. `out` is the caller's; its state is not
+  // examined.
+  bool copyNextFrame(std::ostream& out);
 
-  // After a frame header read failed: true when it failed because the data
-  // ended (nothing but white space before the end of a text file, or a header
-  // cut off by the end), false when something that is not a frame header
-  // follows, or the stream failed for another reason (a read error). False
-  // while no header read has failed, after a frame numbered 0 included.
-  bool atEndOfData() const { return atEndOfData_; }
+  // Whether the data ends where the last frame header read stopped: after a
+  // header read that failed, or one that gave a frame numbered 0. The data
+  // has ended when nothing follows but an empty tail: nothing at all, white
+  // space (text), or zero bytes of any length (either encoding), in any mix,
+  // such as a crash leaves. Anything else there (a header cut off, a number
+  // that is no number, a frame numbered 0 with data behind it) is damage, and
+  // the answer is false; so it is for a stream that failed for another
+  // reason (a read error). To tell, the rest of the data is read as far as
+  // needed, a buffer at a time without decoding: at the end of the data the
+  // stream is then at its end. When something follows, the stream stands at
+  // its first byte, the empty run before it consumed (a caller that means to
+  // read a frame numbered 0 does so before asking). False while the last
+  // header read gave a frame that is not numbered 0.
+  bool atEndOfData();
+  // Reads and drops whatever is left of the data, so that close() learns a
+  // decompressor's verdict on all of it (one stopped early ends on a broken
+  // pipe, which tells nothing).
+  void drain();
 
   // Records where every remaining frame starts, by frame number, reading
   // until framesRead() reaches frameCount(); then goes back to the first frame
@@ -125,8 +137,16 @@ class ZrRDFileReader {
 
  private:
   void readHeader();
-  // Decodes a frame header into `frame` and takes its number and timecode.
-  bool readFrameHeader(ZrRDFrame& frame);
+  // Decodes a frame header into `frame` and takes its number and timecode;
+  // `raw` as ZrRDReadBinaryFrameHeader() and ZrRDReadTextFrameHeader() give
+  // it. Notes how the data may have ended there.
+  bool readFrameHeader(ZrRDFrame& frame, std::string* raw = nullptr);
+  // The first byte of the next frame record, white space before a text one
+  // skipped; EOF at the end of the data, kNotARecord on a failed stream.
+  int peekRecordStart();
+  // Whether everything from the stream's position to its end is an empty
+  // tail (see atEndOfData()).
+  bool restIsEmpty();
   // Reports, unless the stream can be positioned.
   bool checkSeekable();
   // "Unable to read frame <number>", for the frame whose header was read last.
@@ -143,7 +163,14 @@ class ZrRDFileReader {
   int cameraCount_ = 0;
   int framesRead_ = 0;
   int currentFrameNumber_ = 0;
-  bool atEndOfData_ = false;
+  // How the data may have ended at the last header read.
+  enum class Ending { kNone, kEnd, kDamage, kTailFollows };
+  Ending ending_ = Ending::kNone;
+  // A repeated frame header warning was passed on.
+  bool warned_ = false;
+  // The last header as ZrRDReadBinaryFrameHeader() and
+  // ZrRDReadTextFrameHeader() give it, for copies.
+  std::string rawHeader_;
   // Frame numbers and the positions of their headers, sorted by number; the
   // highest number bounds readFrameAt(). Sparse, so that a stray huge frame
   // number costs one entry rather than memory up to it.

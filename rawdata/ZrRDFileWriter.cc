@@ -20,9 +20,18 @@ ZrRDFileWriter::ZrRDFileWriter(const char* path, int frames, int cameras, ZrRDFo
     ZnReportError("Unable to open \"%s\".", name_.c_str());
     return;
   }
+  out_ = stream_;
   failed_ = false;
   errno = 0;
-  ZrRDWriteFileHeader(*stream_, format_, frames, cameras);
+  ZrRDWriteFileHeader(*out_, format_, frames, cameras);
+  checkStream(errno);
+}
+
+ZrRDFileWriter::ZrRDFileWriter(std::ostream& out, int frames, int cameras, ZrRDFormat format,
+                               const char* name)
+    : out_(&out), format_(format), name_(name != nullptr ? name : "") {
+  errno = 0;
+  ZrRDWriteFileHeader(*out_, format_, frames, cameras);
   checkStream(errno);
 }
 
@@ -42,7 +51,7 @@ void ZrRDFileWriter::reportWriteFailure(int error) {
 }
 
 bool ZrRDFileWriter::checkStream(int error) {
-  if (!stream_->fail()) return true;
+  if (!out_->fail()) return true;
   reportWriteFailure(error);
   return false;
 }
@@ -52,31 +61,38 @@ bool ZrRDFileWriter::writeFrame(const ZrRDFrame& frame) {
   // The stream keeps no error number; the one the failing write left is
   // caught before anything else can overwrite it.
   errno = 0;
-  ZrRDWriteFrame(*stream_, frame, format_);
+  ZrRDWriteFrame(*out_, frame, format_);
   return checkStream(errno);
 }
 
-bool ZrRDFileWriter::writeBinaryFrame(const ZrRDFrame& frame, const std::string& records) {
-  if (!isOpen() || format_ != ZrRDFormat::Binary) return false;
+bool ZrRDFileWriter::copyFrame(ZrRDFileReader& reader) {
+  const ZrRDFormat encoding = reader.isBinary() ? ZrRDFormat::Binary : ZrRDFormat::Text;
+  if (!isOpen() || format_ != encoding) return false;
   errno = 0;
-  ZrRDWriteBinaryFrame(*stream_, frame, records);
-  return checkStream(errno);
-}
-
-bool ZrRDFileWriter::writeTextFrame(const ZrRDFrame& frame, const std::string& records) {
-  if (!isOpen() || format_ != ZrRDFormat::Text) return false;
-  errno = 0;
-  ZrRDWriteTextFrame(*stream_, frame, records);
-  return checkStream(errno);
+  const bool read = reader.copyNextFrame(*out_);
+  // The error number of a failed write is the one left now; reading on after
+  // it only reads.
+  const bool written = checkStream(errno);
+  return read && written;
 }
 
 bool ZrRDFileWriter::close() {
+  if (out_ != nullptr && out_ != stream_) {
+    if (!failed_) {
+      errno = 0;
+      out_->flush();
+      checkStream(errno);
+    }
+    out_ = nullptr;
+    return !failed_;
+  }
   if (stream_ == nullptr) return !failed_;
   if (!failed_) {
     errno = 0;
     stream_->flush();
     checkStream(errno);
   }
+  out_ = nullptr;
   // A compressor that failed is reported by the stream itself; a plain file
   // whose close failed only leaves the fail bit. The state is left as it is:
   // the stream judges from it whether the compressor got all the data.

@@ -1,10 +1,11 @@
 // Writes a raw data file one frame at a time.
 //
 // Construction creates the file through a ZnCompOFStream (a name ending in
-// ".gz" or ".Z" is compressed by the external program) and writes the header
-// with the counts given, which the writer does not check against the frames
-// that follow: the caller writes exactly that many frames, each with the
-// stated number of cameras. The writer owns its stream.
+// ".gz" or ".Z" is compressed by the external program), or takes a stream the
+// caller owns, and writes the header with the counts given, which the writer
+// does not check against the frames that follow: the caller writes exactly
+// that many frames, each with the stated number of cameras. The writer owns
+// the stream it opened; a caller's stream must outlive the writer.
 //
 // Every failure is reported through the message list (ZnReportError): the
 // messages of ZnCanWrite() or "Unable to open \"<name>\"." when the file
@@ -20,6 +21,7 @@
 #include <string>
 
 #include "foundation/ZnStr.h"
+#include "rawdata/ZrRDFileReader.h"
 #include "rawdata/ZrRDFormat.h"
 #include "rawdata/ZrRDFrame.h"
 
@@ -32,6 +34,10 @@ class ZrRDFileWriter {
   // identification and version lines and the counts header; for any other
   // format value nothing, and no frame is ever written.
   ZrRDFileWriter(const char* path, int frames, int cameras, ZrRDFormat format);
+  // Writes the header to the caller's stream at its position. `name`, when
+  // given, names the stream in messages.
+  ZrRDFileWriter(std::ostream& out, int frames, int cameras, ZrRDFormat format,
+                 const char* name = nullptr);
   // Closes; failures found then stay pending in the message list.
   ~ZrRDFileWriter();
 
@@ -39,25 +45,23 @@ class ZrRDFileWriter {
   ZrRDFileWriter& operator=(const ZrRDFileWriter&) = delete;
 
   // True from a successful creation until close(), as long as no write failed.
-  bool isOpen() const { return stream_ != nullptr && !failed_; }
+  bool isOpen() const { return out_ != nullptr && !failed_; }
   ZrRDFormat format() const { return format_; }
 
   // Appends one frame record. False, without writing, on a writer that is not
   // open; false after reporting when this write is where a failure shows.
   bool writeFrame(const ZrRDFrame& frame);
-  // For copying a binary file into another: appends the frame record made of
-  // the frame's header and the camera records given, as
-  // ZrRDFileReader::readNextBinaryFrame() gives them (the frame's own cameras
-  // are not written). False, without writing, on a writer that is not open
-  // or whose format is not Binary; false after reporting as writeFrame().
-  bool writeBinaryFrame(const ZrRDFrame& frame, const std::string& records);
-  // The same for a Text writer, with records as
-  // ZrRDFileReader::readNextTextFrame() gives them.
-  bool writeTextFrame(const ZrRDFrame& frame, const std::string& records);
+  // Appends the next frame of `reader`, a recording of this writer's
+  // encoding, as ZrRDFileReader::copyNextFrame() writes it. False, without
+  // reading, on a writer that is not open or whose format is not the
+  // reader's; false when the frame could not be read (the reader's messages)
+  // or written (reported as by writeFrame()).
+  bool copyFrame(ZrRDFileReader& reader);
 
   // Flushes and closes the file, and for a compressed file waits for the
   // compressor, whose failure the stream reports ("Compressor ... failed").
-  // False when any write of this writer failed, or its creation did.
+  // False when any write of this writer failed, or its creation did. A
+  // caller's stream is flushed, not closed.
   bool close();
 
  private:
@@ -65,6 +69,8 @@ class ZrRDFileWriter {
   void reportWriteFailure(int error);
   bool checkStream(int error);
 
+  // Where frames go: the owned stream, or the caller's.
+  std::ostream* out_ = nullptr;
   ZnCompOFStream* stream_ = nullptr;
   ZrRDFormat format_;
   ZnStr name_;

@@ -32,6 +32,16 @@ constexpr std::size_t kLongestGlobLine = 1 + 11 + 2 * (1 + 64);
 // does not back.
 constexpr int kFirstTextGlobs = 4096;
 
+// The longest timecode text a frame header line may hold. Far beyond what
+// the encoders write or a person types; a longer text is damage, and
+// refusing it keeps a line without a line feed from being read whole.
+constexpr std::size_t kLongestTimecodeText = 255;
+
+// Coordinates are held in single precision. A value whose float would be
+// infinite could never be written back; 2^128 - 2^103 is where rounding to
+// a float reaches infinity.
+constexpr double kFloatOverflow = 0x1.ffffffp127;
+
 void reportNumbered(const char* text, int number) {
   ZnOSStream message;
   message << text << number;
@@ -60,6 +70,27 @@ void write(std::ostream& os, const unsigned char* b, std::streamsize n) {
   os.write(reinterpret_cast<const char*>(b), n);
 }
 
+// os.write() of a run of bytes, through the printer's buffer in pieces
+// where it can.
+void putBytes(ZnStreamPrinter& out, const char* bytes, std::size_t n) {
+  if (n == 0) return;
+  if (out.raw()) {
+    out.putInPieces(bytes, n);
+  } else {
+    out.stream().write(bytes, static_cast<std::streamsize>(n));
+  }
+}
+
+// Extracts a coordinate: the standard extraction of a double, failing the
+// stream for a value no float holds.
+bool extractCoordinate(ZnStreamScanner& scan, double* value) {
+  if (!scan.extract(*value)) return false;
+  if (std::fabs(*value) < kFloatOverflow) return true;
+  scan.stream().setstate(std::ios::failbit);
+  ZnReportError("The coordinate %g is beyond the range of a float.", *value);
+  return false;
+}
+
 // The message the two-byte read gives for a stream that just failed.
 void reportReadFailure(std::istream& in) {
   ZnReportError(in.eof() ? "Hit end of file." : "Error reading file.");
@@ -82,10 +113,10 @@ void decodeGlob(const unsigned char* b, ZrRDGlob& glob) {
   glob.y = ZrRDDecodeCoordinate(le16(b + 2));
 }
 
-// Reads one binary camera record into *camera, or appends its bytes to
-// *records, or only checks it when both are null; the messages are the same
-// either way.
-bool readBinaryGlobs(ZnStreamScanner& scan, ZrRDCamera* camera, std::string* records) {
+// Reads one binary camera record into *camera, or writes its bytes to *out,
+// or only checks it when both are null; the messages are the same either
+// way. What reaches *out is at most one read buffer at a time.
+bool readBinaryGlobs(ZnStreamScanner& scan, ZrRDCamera* camera, ZnStreamPrinter* out) {
   // A whole record in the buffer is decoded in place.
   if (const char* b = scan.buffered(2)) {
     const int count = le16(reinterpret_cast<const unsigned char*>(b));
@@ -97,7 +128,7 @@ bool readBinaryGlobs(ZnStreamScanner& scan, ZrRDCamera* camera, std::string* rec
         ZrRDGlob* globs = camera->globs.begin();
         for (int k = 0; k < count; ++k) decodeGlob(g + 4 * k, globs[k]);
       }
-      if (records != nullptr) records->append(record, static_cast<size_t>(size));
+      if (out != nullptr) putBytes(*out, record, static_cast<size_t>(size));
       scan.advance(size);
       return true;
     }
@@ -114,10 +145,10 @@ bool readBinaryGlobs(ZnStreamScanner& scan, ZrRDCamera* camera, std::string* rec
     prepareGlobs(camera->globs, count);
     globs = camera->globs.begin();
   }
-  if (records != nullptr) {
+  if (out != nullptr) {
     unsigned char b[2];
     putLe16(b, static_cast<uint32_t>(count));
-    records->append(reinterpret_cast<const char*>(b), 2);
+    putBytes(*out, reinterpret_cast<const char*>(b), 2);
   }
   unsigned char run[4 * kGlobRun];
   for (int done = 0; done < count;) {
@@ -128,7 +159,9 @@ bool readBinaryGlobs(ZnStreamScanner& scan, ZrRDCamera* camera, std::string* rec
     if (globs != nullptr) {
       for (int k = 0; k < whole; ++k) decodeGlob(run + 4 * k, globs[done + k]);
     }
-    if (records != nullptr) records->append(reinterpret_cast<const char*>(run), 4 * whole);
+    if (out != nullptr) {
+      putBytes(*out, reinterpret_cast<const char*>(run), 4 * static_cast<size_t>(whole));
+    }
     if (got < 4 * want) {
       // The same messages as a read of one coordinate at a time: the glob is
       // lost at its x when fewer than two of its bytes arrived, else at its y.
@@ -271,9 +304,9 @@ bool readTextGlobs(ZnStreamScanner& scan, ZrRDCamera* camera) {
       int pixels = 0;
       if (!scan.extract(pixels)) {
         ZnReportError("Unable to read number of pixels.");
-      } else if (!scan.skipDouble()) {
+      } else if (double x = 0.0; !extractCoordinate(scan, &x)) {
         ZnReportError("Error reading value for x.");
-      } else if (!scan.skipDouble()) {
+      } else if (double y = 0.0; !extractCoordinate(scan, &y)) {
         ZnReportError("Error reading value for y.");
       }
       if (in.fail()) {
@@ -308,11 +341,11 @@ bool readTextGlobs(ZnStreamScanner& scan, ZrRDCamera* camera) {
     double value = 0.0;
     if (!scan.extract(glob.pixels)) {
       ZnReportError("Unable to read number of pixels.");
-    } else if (!scan.extract(value)) {
+    } else if (!extractCoordinate(scan, &value)) {
       ZnReportError("Error reading value for x.");
     } else {
       glob.x = static_cast<float>(value);
-      if (!scan.extract(value)) {
+      if (!extractCoordinate(scan, &value)) {
         ZnReportError("Error reading value for y.");
       } else {
         glob.y = static_cast<float>(value);
@@ -389,23 +422,23 @@ inline const char* CopyCoordinate(const char* p, const char* e, char** out) {
   return FormatCoordinate(p, e, out);
 }
 
-// Appends a glob line as the text encoder writes it.
-void AppendGlobLine(std::string& records, int pixels, float x, float y) {
-  char line[kLongestGlobLine];
+// A glob line as the text encoder writes it, into `line` (kLongestGlobLine
+// bytes); returns its end.
+char* FormatGlobLine(char* line, int pixels, float x, float y) {
   char* p = line;
   *p++ = '\n';
   p = ZnStreamPrinter::formatInt(p, pixels);
   *p++ = ' ';
   p = ZnStreamPrinter::formatFixedPadded(p, x, 4, 8);
   *p++ = ' ';
-  p = ZnStreamPrinter::formatFixedPadded(p, y, 4, 8);
-  records.append(line, static_cast<size_t>(p - line));
+  return ZnStreamPrinter::formatFixedPadded(p, y, 4, 8);
 }
 
 // Reads one text camera record as readTextGlobs() would, with the same
-// messages, and appends what the text encoder writes for the camera it
-// builds, the `index`-th of its frame.
-bool copyTextGlobs(ZnStreamScanner& scan, int index, std::string& records) {
+// messages, and writes what the text encoder writes for the camera it
+// builds, the `index`-th of its frame. Lines go out a block at a time, so a
+// camera of any size costs no more memory than the block.
+bool copyTextGlobs(ZnStreamScanner& scan, int index, ZnStreamPrinter& out) {
   std::istream& in = scan.stream();
   int count = 0;
   if (!scan.extract(count) || count < 0) {
@@ -417,51 +450,51 @@ bool copyTextGlobs(ZnStreamScanner& scan, int index, std::string& records) {
   char* end = text;
   if (index > 0) *end++ = '\n';
   end = ZnStreamPrinter::formatInt(end, count);
-  records.append(text, static_cast<size_t>(end - text));
+  putBytes(out, text, static_cast<size_t>(end - text));
   for (int i = 0; i < count; ++i) {
     // The glob lines in the buffer are copied where they lie, gathered in a
-    // block so that the string grows a few times per camera, not per line.
+    // block that goes out whole.
     const char* p;
     const char* e;
     if (scan.window(&p, &e)) {
       const char* start = p;
       char block[4096];
-      char* out = block;
+      char* next = block;
       for (; i < count; ++i) {
-        if (block + sizeof block - out < static_cast<std::ptrdiff_t>(kLongestGlobLine)) {
-          records.append(block, static_cast<size_t>(out - block));
-          out = block;
+        if (block + sizeof block - next < static_cast<std::ptrdiff_t>(kLongestGlobLine)) {
+          putBytes(out, block, static_cast<size_t>(next - block));
+          next = block;
         }
         const char* plain;
         const char* fieldsEnd;
         const char* q = PlainGlobLine(p, e, &plain, &fieldsEnd);
         if (q != nullptr) {
           // At most 25 characters, with 32 readable: copied in one piece.
-          *out = '\n';
-          std::memcpy(out + 1, plain, 32);
-          out += 1 + (fieldsEnd - plain);
+          *next = '\n';
+          std::memcpy(next + 1, plain, 32);
+          next += 1 + (fieldsEnd - plain);
           p = q;
           continue;
         }
         int pixels = 0;
         q = ZnStreamScanner::scanInt(p, e, &pixels);
         if (q == nullptr) break;
-        char* line = out;
-        *out++ = '\n';
-        out = ZnStreamPrinter::formatInt(out, pixels);
-        *out++ = ' ';
-        q = CopyCoordinate(q, e, &out);
+        char* line = next;
+        *next++ = '\n';
+        next = ZnStreamPrinter::formatInt(next, pixels);
+        *next++ = ' ';
+        q = CopyCoordinate(q, e, &next);
         if (q != nullptr) {
-          *out++ = ' ';
-          q = CopyCoordinate(q, e, &out);
+          *next++ = ' ';
+          q = CopyCoordinate(q, e, &next);
         }
         if (q == nullptr) {
-          out = line;
+          next = line;
           break;
         }
         p = q;
       }
-      records.append(block, static_cast<size_t>(out - block));
+      putBytes(out, block, static_cast<size_t>(next - block));
       if (p != start) scan.consume(p);
       if (i == count) break;
     }
@@ -470,16 +503,18 @@ bool copyTextGlobs(ZnStreamScanner& scan, int index, std::string& records) {
     double y = 0.0;
     if (!scan.extract(pixels)) {
       ZnReportError("Unable to read number of pixels.");
-    } else if (!scan.extract(x)) {
+    } else if (!extractCoordinate(scan, &x)) {
       ZnReportError("Error reading value for x.");
-    } else if (!scan.extract(y)) {
+    } else if (!extractCoordinate(scan, &y)) {
       ZnReportError("Error reading value for y.");
     }
     if (in.fail()) {
       ZnReportError("Unable to read data for glob.");
       return false;
     }
-    AppendGlobLine(records, pixels, static_cast<float>(x), static_cast<float>(y));
+    char line[kLongestGlobLine];
+    const char* lineEnd = FormatGlobLine(line, pixels, static_cast<float>(x), static_cast<float>(y));
+    putBytes(out, line, static_cast<size_t>(lineEnd - line));
   }
   return true;
 }
@@ -532,16 +567,6 @@ void put(ZnStreamPrinter& out, const char* text, std::size_t n) {
     out.put(text, n);
   } else {
     out.stream().write(text, static_cast<std::streamsize>(n));
-  }
-}
-
-// Camera records of a frame, which may be long, in pieces the stream buffer
-// collects (see ZnStreamPrinter::putInPieces()).
-void putRecords(ZnStreamPrinter& out, const std::string& records) {
-  if (out.raw()) {
-    out.putInPieces(records.data(), records.size());
-  } else {
-    out.stream().write(records.data(), static_cast<std::streamsize>(records.size()));
   }
 }
 
@@ -750,7 +775,7 @@ bool ZrRDReadTextCounts(std::istream& in, int* cameras, int* frames) {
   return true;
 }
 
-bool ZrRDReadBinaryFrameHeader(std::istream& in, ZrRDFrame& frame) {
+bool ZrRDReadBinaryFrameHeader(std::istream& in, ZrRDFrame& frame, std::string* raw) {
   // Only the first 9 bytes mean anything; those the record lacks stay 0.
   unsigned char record[255];
   std::memset(record, 0, 9);
@@ -760,6 +785,7 @@ bool ZrRDReadBinaryFrameHeader(std::istream& in, ZrRDFrame& frame) {
   if (b != nullptr && scan.buffered(1 + static_cast<unsigned char>(*b)) != nullptr) {
     size = static_cast<unsigned char>(*b);
     std::memcpy(record, b + 1, static_cast<size_t>(std::min(size, 9)));
+    if (raw != nullptr) raw->assign(b, static_cast<size_t>(1 + size));
     scan.advance(1 + size);
     frame.timecode.reset();
   } else {
@@ -773,6 +799,10 @@ bool ZrRDReadBinaryFrameHeader(std::istream& in, ZrRDFrame& frame) {
     if (in.fail()) {
       ZnReportError("Unable to read frame number.");
       return false;
+    }
+    if (raw != nullptr) {
+      raw->assign(1, static_cast<char>(size));
+      raw->append(reinterpret_cast<const char*>(record), static_cast<size_t>(size));
     }
   }
   frame.number = le32(record);
@@ -789,7 +819,64 @@ bool ZrRDReadBinaryFrameHeader(std::istream& in, ZrRDFrame& frame) {
   return true;
 }
 
-bool ZrRDReadTextFrameHeader(std::istream& in, ZrRDFrame& frame) {
+namespace {
+
+// The classic locale's white space, which a header line is trimmed of.
+bool IsBlank(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+enum class LineRest { kLine, kEnd, kTooLong };
+
+// Reads the rest of a text frame header line through its line feed, a
+// character at a time from the buffer, so that its cost is its length
+// however long it runs. *text gets what stands between the white space at
+// its ends, NULs included. A line that the end of the input cuts off is taken
+// as it stands (the stream is then at its end). kEnd: the input ended before
+// any character of the line. kTooLong: the text grew beyond
+// kLongestTimecodeText characters, and nothing after them was read.
+LineRest ReadLineRest(std::istream& in, std::string* text) {
+  std::streambuf* buffer = in.rdbuf();
+  text->clear();
+  std::string blanks;  // blanks after the text so far, kept while they could join it
+  std::size_t pending = 0;
+  bool any = false;
+  for (;;) {
+    const int c = buffer->sbumpc();
+    if (c == std::char_traits<char>::eof()) {
+      in.setstate(std::ios::eofbit);
+      return any ? LineRest::kLine : LineRest::kEnd;
+    }
+    any = true;
+    if (c == '\n') return LineRest::kLine;
+    if (IsBlank(c)) {
+      if (!text->empty() && text->size() + ++pending <= kLongestTimecodeText) {
+        blanks.push_back(static_cast<char>(c));
+      }
+      continue;
+    }
+    if (text->size() + pending + 1 > kLongestTimecodeText) return LineRest::kTooLong;
+    text->append(blanks);
+    blanks.clear();
+    pending = 0;
+    text->push_back(static_cast<char>(c));
+  }
+}
+
+// The text for a message, a NUL shown as \0.
+std::string Printable(const std::string& text) {
+  std::string shown;
+  for (char c : text) {
+    if (c == '\0') {
+      shown += "\\0";
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
+}  // namespace
+
+bool ZrRDReadTextFrameHeader(std::istream& in, ZrRDFrame& frame, std::string* timecodeText) {
   ZnStreamScanner scan(in);
   int number = 0;
   if (!scan.extract(number)) {
@@ -797,49 +884,60 @@ bool ZrRDReadTextFrameHeader(std::istream& in, ZrRDFrame& frame) {
     return false;
   }
   frame.number = number;
-  ZnStr rest;
-  // A buffered line that the line reader would take in one piece (it reads
-  // up to 255 characters at a time, and a NUL ends the text it keeps) is
-  // trimmed where it lies; only a timecode needs a string.
+  if (timecodeText != nullptr) timecodeText->clear();
+  std::string rest;
+  // A buffered line without a NUL is trimmed where it lies; only a timecode
+  // in another form than the encoder's needs a string.
   int length = 0;
   const char* line = scan.bufferedLine(254, &length);
   if (line != nullptr && std::memchr(line, '\0', static_cast<size_t>(length)) == nullptr) {
     int first = 0;
     int last = length;
-    while (first < last && std::isspace(static_cast<unsigned char>(line[first]))) ++first;
-    while (last > first && std::isspace(static_cast<unsigned char>(line[last - 1]))) --last;
+    while (first < last && IsBlank(static_cast<unsigned char>(line[first]))) ++first;
+    while (last > first && IsBlank(static_cast<unsigned char>(line[last - 1]))) --last;
     ZnPackedTimecode plain = 0;
     if (first == last || ParsePlainTimecode(line + first, last - first, &plain)) {
-      scan.advance(length + 1);
       if (first == last) {
         frame.timecode.reset();
       } else {
         frame.timecode = plain;
+        if (timecodeText != nullptr) timecodeText->assign(line + first, 11);
       }
+      scan.advance(length + 1);
       return true;
     }
-    rest.assign(line + first, last - first);
+    rest.assign(line + first, static_cast<size_t>(last - first));
     scan.advance(length + 1);
   } else {
-    rest.readLine(in);
-    if (in.fail()) {
-      ZnReportError("Unable to read timecode.");
-      return false;
+    switch (ReadLineRest(in, &rest)) {
+      case LineRest::kEnd:
+        // The frame number is the last thing in the input: a frame without
+        // timecode, whose record the input may still hold whole (one without
+        // cameras).
+        frame.timecode.reset();
+        return true;
+      case LineRest::kTooLong:
+        in.setstate(std::ios::failbit);
+        ZnReportError("Unable to convert \"%s...\" to timecode.", Printable(rest).c_str());
+        return false;
+      case LineRest::kLine:
+        break;
     }
-    rest.trimLeft(false);
-    rest.trimRight();
-    if (rest.length() == 0) {
+    if (rest.empty()) {
       frame.timecode.reset();
       return true;
     }
   }
+  // A NUL is no part of any timecode; the text must not end at it unseen.
   ZnPackedTimecode packed = 0;
-  if (!ZnPackedTimecodeParse(rest, &packed, false)) {
+  if (rest.find('\0') != std::string::npos ||
+      !ZnPackedTimecodeParse(ZnStr(rest.c_str()), &packed, false)) {
     in.setstate(std::ios::failbit);
-    ZnReportError("Unable to convert \"%s\" to timecode.", rest.c_str());
+    ZnReportError("Unable to convert \"%s\" to timecode.", Printable(rest).c_str());
     return false;
   }
   frame.timecode = packed;
+  if (timecodeText != nullptr) *timecodeText = rest;
   return true;
 }
 
@@ -862,7 +960,8 @@ bool ZrRDReadTextCameras(std::istream& in, ZrRDFrame& frame) {
 }
 
 bool ZrRDReadFrameHeader(std::istream& in, bool binary, ZrRDFrame& frame) {
-  return binary ? ZrRDReadBinaryFrameHeader(in, frame) : ZrRDReadTextFrameHeader(in, frame);
+  return binary ? ZrRDReadBinaryFrameHeader(in, frame, nullptr)
+                : ZrRDReadTextFrameHeader(in, frame, nullptr);
 }
 
 bool ZrRDReadCameras(std::istream& in, bool binary, ZrRDFrame& frame) {
@@ -885,16 +984,17 @@ std::ptrdiff_t bufferedBinaryCameras(ZnStreamScanner& scan, int cameras) {
   return length <= available ? length : 0;
 }
 
-bool ZrRDCopyBinaryCameras(std::istream& in, int cameraCount, std::string& records) {
+bool ZrRDCopyBinaryCameras(std::istream& in, int cameraCount, std::ostream& out) {
   ZnStreamScanner scan(in);
+  ZnStreamPrinter printer(out);
   // A frame whose records are all buffered goes in one piece.
   if (const std::ptrdiff_t length = bufferedBinaryCameras(scan, cameraCount)) {
-    records.append(scan.buffered(length), static_cast<size_t>(length));
+    putBytes(printer, scan.buffered(length), static_cast<size_t>(length));
     scan.advance(length);
     return true;
   }
   for (int i = 0; i < cameraCount; ++i) {
-    readBinaryGlobs(scan, nullptr, &records);
+    readBinaryGlobs(scan, nullptr, &printer);
     if (in.fail()) {
       reportCameraFailure(i, true);
       return false;
@@ -903,10 +1003,11 @@ bool ZrRDCopyBinaryCameras(std::istream& in, int cameraCount, std::string& recor
   return true;
 }
 
-bool ZrRDCopyTextCameras(std::istream& in, int cameraCount, std::string& records) {
+bool ZrRDCopyTextCameras(std::istream& in, int cameraCount, std::ostream& out) {
   ZnStreamScanner scan(in);
+  ZnStreamPrinter printer(out);
   for (int i = 0; i < cameraCount; ++i) {
-    copyTextGlobs(scan, i, records);
+    copyTextGlobs(scan, i, printer);
     if (in.fail()) {
       reportCameraFailure(i, false);
       return false;
@@ -993,6 +1094,20 @@ void ZrRDWriteTextFrameHeader(std::ostream& os, const ZrRDFrame& frame) {
   writeTextFrameHeader(out, frame);
 }
 
+void ZrRDWriteTextFrameHeader(std::ostream& os, int number, const std::string& timecodeText) {
+  ZnStreamPrinter out(os);
+  if (out.formatted()) {
+    out.putInt(number);
+  } else {
+    os << number;
+  }
+  if (!timecodeText.empty()) {
+    put(out, " ", 1);
+    put(out, timecodeText.data(), timecodeText.size());
+  }
+  put(out, "\n", 1);
+}
+
 void ZrRDWriteTextCameras(std::ostream& os, const ZrRDFrame& frame) {
   ZnStreamPrinter out(os);
   writeTextCameras(out, frame);
@@ -1011,19 +1126,6 @@ void ZrRDWriteFrame(std::ostream& os, const ZrRDFrame& frame, ZrRDFormat format)
       writeBinaryCameras(out, frame);
       break;
   }
-}
-
-void ZrRDWriteBinaryFrame(std::ostream& os, const ZrRDFrame& frame, const std::string& records) {
-  ZnStreamPrinter out(os);
-  writeBinaryFrameHeader(out, frame);
-  putRecords(out, records);
-}
-
-void ZrRDWriteTextFrame(std::ostream& os, const ZrRDFrame& frame, const std::string& records) {
-  ZnStreamPrinter out(os);
-  writeTextFrameHeader(out, frame);
-  putRecords(out, records);
-  put(out, "\n", 1);
 }
 
 void ZrRDWrite16(std::ostream& os, uint16_t value) {

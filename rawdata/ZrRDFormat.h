@@ -80,15 +80,24 @@ bool ZrRDReadTextCounts(std::istream& in, int* cameras, int* frames);
 // as 0. A part count of 1 to 3 keeps the timecode and adds the warning
 // "Invalid timecode for frame <number>". Messages: "Unable to read frame
 // number.", twice when the input ends before the size byte; the frame's number
-// is then unchanged and its timecode absent.
-bool ZrRDReadBinaryFrameHeader(std::istream& in, ZrRDFrame& frame);
+// is then unchanged and its timecode absent. When `raw` is given and the
+// header was read, it gets the record's bytes as they stand, size byte first:
+// a copy that carries them keeps every timecode exactly, whatever its frame
+// rate (the packed form holds frame parts up to 29 only).
+bool ZrRDReadBinaryFrameHeader(std::istream& in, ZrRDFrame& frame, std::string* raw = nullptr);
 
 // Reads a text frame header line: the frame number and, on the rest of the
-// line, an optional timecode (a rate after a slash is kept). Messages:
-// "Unable to read frame number." (frame unchanged); "Unable to read timecode."
-// and "Unable to convert "%s" to timecode." (number stored, timecode
-// unchanged).
-bool ZrRDReadTextFrameHeader(std::istream& in, ZrRDFrame& frame);
+// line, an optional timecode (a rate after a slash is kept). The line is read
+// in time proportional to its length. When the input ends right after the
+// number, the frame has no timecode. Anything but white space around a
+// timecode the parser accepts is damage, a NUL included. Messages: "Unable to
+// read frame number." (frame unchanged); "Unable to convert "%s" to
+// timecode." (number stored, timecode unchanged; a NUL shown as \0; a text
+// longer than 255 characters is shown cut, followed by "..."). When
+// `timecodeText` is given and the header was read, it gets the timecode's
+// text as it stands, white space around it removed, or "" for none.
+bool ZrRDReadTextFrameHeader(std::istream& in, ZrRDFrame& frame,
+                             std::string* timecodeText = nullptr);
 
 // Reads one binary camera record into camera.globs (pixels 1 for each glob).
 // Messages, after those of ZrRDRead16: "File read error." when the count is
@@ -99,7 +108,9 @@ bool ZrRDReadBinaryGlobs(std::istream& in, ZrRDCamera& camera);
 // Reads one text camera record into camera.globs. Messages: "Error reading
 // number of globs for camera." (also for a negative count); "Unable to read
 // number of pixels.", "Error reading value for x." or "Error reading value for
-// y.", then "Unable to read data for glob."; the globs are then empty.
+// y.", then "Unable to read data for glob."; the globs are then empty. A
+// coordinate whose float would be infinite is no value: "The coordinate %g is
+// beyond the range of a float." comes before the x or y message.
 bool ZrRDReadTextGlobs(std::istream& in, ZrRDCamera& camera);
 
 // Read the camera records of a frame into its slots 0 to cameraCount() - 1,
@@ -121,16 +132,18 @@ bool ZrRDReadCameras(std::istream& in, bool binary, ZrRDFrame& frame);
 bool ZrRDSkipCameras(std::istream& in, bool binary, int cameraCount);
 
 // Reads cameraCount binary camera records as ZrRDReadBinaryCameras() would,
-// with the same messages, stream state and position, and appends to `records`
+// with the same messages, stream state and position, and writes to `out`
 // what ZrRDWriteBinaryCameras() writes for the cameras it builds: the records
 // as they are, since every coordinate and count reads back to the value it
-// was written from. After a failure `records` holds part of the frame.
-bool ZrRDCopyBinaryCameras(std::istream& in, int cameraCount, std::string& records);
-// The same for text camera records: appends what ZrRDWriteTextCameras()
+// was written from. The records go out as they are read, in pieces no larger
+// than the input's buffer, so a frame of any size costs no more memory; after
+// a failure `out` has part of the frame.
+bool ZrRDCopyBinaryCameras(std::istream& in, int cameraCount, std::ostream& out);
+// The same for text camera records: writes what ZrRDWriteTextCameras()
 // writes for the cameras ZrRDReadTextCameras() builds, on a stream in the
 // default formatting state. Coordinates already in the encoder's form are
 // taken as they are, since they read back to the same text.
-bool ZrRDCopyTextCameras(std::istream& in, int cameraCount, std::string& records);
+bool ZrRDCopyTextCameras(std::istream& in, int cameraCount, std::ostream& out);
 
 // Two bytes, little-endian; 0 when they cannot be read. Messages: "Hit end of
 // file." when the stream reached its end, "Error reading file." otherwise.
@@ -160,6 +173,10 @@ void ZrRDWriteBinaryCameras(std::ostream& os, const ZrRDFrame& frame);
 // The frame number, and " hh:mm:ss:ff" when the frame has a timecode (without
 // its rate), then a newline.
 void ZrRDWriteTextFrameHeader(std::ostream& os, const ZrRDFrame& frame);
+// The same for a timecode text given as it stands (see
+// ZrRDReadTextFrameHeader()): the number, then " " and the text unless it is
+// empty, then a newline.
+void ZrRDWriteTextFrameHeader(std::ostream& os, int number, const std::string& timecodeText);
 // The camera records separated by newlines; each is the glob count followed by
 // one line per glob: pixels, x and y, the coordinates with 4 decimals,
 // left-aligned in 8 columns. Leaves the stream's precision at 4 with its left
@@ -169,14 +186,6 @@ void ZrRDWriteTextCameras(std::ostream& os, const ZrRDFrame& frame);
 // Nothing for any other format value. An empty camera slot is written as a
 // camera without globs.
 void ZrRDWriteFrame(std::ostream& os, const ZrRDFrame& frame, ZrRDFormat format);
-
-// The binary frame header of `frame` followed by camera records already
-// encoded, as ZrRDCopyBinaryCameras() gives them; the frame's own cameras
-// are not written.
-void ZrRDWriteBinaryFrame(std::ostream& os, const ZrRDFrame& frame, const std::string& records);
-// The text frame header of `frame`, camera records already encoded, as
-// ZrRDCopyTextCameras() gives them, and the closing line feed.
-void ZrRDWriteTextFrame(std::ostream& os, const ZrRDFrame& frame, const std::string& records);
 
 // The low byte, then the high byte.
 void ZrRDWrite16(std::ostream& os, uint16_t value);

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "foundation/ZnMessage.h"
 #include "rawdata/ZrRDFileReader.h"
 #include "rawdata/ZrRDFileWriter.h"
+#include "rawdata/ZrRDFormat.h"
 #include "support/TestSupport.h"
 #include "tools/RandomFrames.h"
 
@@ -324,16 +326,19 @@ TEST_F(RepairTest, FileWithoutFramesBecomesAHeaderOnlyFile) {
   }
 }
 
-// Frame numbers are not checked, except that 0 ends the count: the frames
-// after it are dropped from the copy.
-TEST_F(RepairTest, FrameNumbersAreCopiedAsTheyStandUpToAZero) {
+// Frame numbers are not checked, except that 0 ends the count where nothing
+// but an empty tail follows it; with frames behind it, it is damage, and
+// nothing is dropped.
+TEST_F(RepairTest, FrameNumbersAreCopiedAsTheyStandUpToAZeroAtTheEnd) {
   struct Case {
     std::vector<int> numbers;
     size_t counted;
+    bool repaired;
   } cases[] = {
-      {{3, 3, 1, -5, 2, 2147483647, -2147483647 - 1}, 7},
-      {{-2, -1, 0, 1, 2}, 2},
-      {{0, 1, 2}, 0},
+      {{3, 3, 1, -5, 2, 2147483647, -2147483647 - 1}, 7, true},
+      {{-2, -1, 5, 1, 0}, 4, true},
+      {{-2, -1, 0, 1, 2}, 2, false},
+      {{0, 1, 2}, 0, false},
   };
   for (Recording rec : {Recording(), Recording().text().withTimecodes()}) {
     for (const Case& c : cases) {
@@ -345,11 +350,35 @@ TEST_F(RepairTest, FrameNumbersAreCopiedAsTheyStandUpToAZero) {
         ZrRDFileWriter writer(path("numbers").c_str(), 9, rec.cameras, rec.format);
         for (size_t i = 0; i < frames.size(); ++i) {
           frames[i].number = c.numbers[i];
+          // The last frame numbered 0 is the end marker: only its header.
+          if (c.numbers[i] == 0 && i + 1 == frames.size()) {
+            frames[i].clearCameras();
+            std::ostringstream header;
+            if (rec.format == ZrRDFormat::Binary) {
+              ZrRDWriteBinaryFrameHeader(header, frames[i]);
+            } else {
+              ZrRDWriteTextFrameHeader(header, frames[i]);
+            }
+            ASSERT_TRUE(writer.close());
+            WriteFile(path("numbers"), ReadFile(path("numbers")) + header.str());
+            break;
+          }
           writer.writeFrame(frames[i]);
         }
-        ASSERT_TRUE(writer.close());
+        writer.close();
       }
+      const std::string bytes = ReadFile(path("numbers"));
       CommandResult r = Repair("numbers");
+      if (!c.repaired) {
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "\n\nERROR: Unable to repair \"numbers\".  The file was not changed.\n"
+                         "       Frame record " +
+                             std::to_string(c.counted + 1) +
+                             " is numbered 0, and more data follows it.\n\n");
+        EXPECT_EQ(ReadFile(path("numbers")), bytes);
+        EXPECT_EQ(Listing(), std::set<std::string>({"numbers"}));
+        continue;
+      }
       EXPECT_EQ(r.status, 0);
       EXPECT_EQ(r.err, CountReport(9, static_cast<int>(c.counted)));
       frames.resize(c.counted);

@@ -244,16 +244,30 @@ TEST_F(ZrRDFormatTest, TextFrameHeader) {
       {"12 01:02:03:04/25\n", 12, RDPacked(1, 2, 3, 4, 25), {}},
       {"x\n", 99, 3, {"Unable to read frame number."}},
       {"", 99, 3, {"Unable to read frame number."}},
-      {"12", 12, 3, {"Unable to read timecode."}},
+      // The input ends right after the number: a frame without timecode.
+      {"12", 12, {}, {}},
       {"12 noon\n", 12, 3, {"Unable to convert \"noon\" to timecode."}},
+      // Damage in the line is no frame without timecode.
+      {std::string("12 \0 01:02:03:04\n", 18), 12, 3,
+       {"Unable to convert \"\\0 01:02:03:04\" to timecode."}},
+      {std::string("12 01:02:03:04\0\n", 17), 12, 3,
+       {"Unable to convert \"01:02:03:04\\0\" to timecode."}},
+      // Lines that end in a carriage return alone run on.
+      {"12 01:02:03:04\r13\r", 12, 3, {"Unable to convert \"01:02:03:04\r13\" to timecode."}},
+      // Any amount of white space around a timecode is read; a longer text
+      // than any timecode is not.
+      {"12" + std::string(100000, ' ') + "01:02:03:04" + std::string(100000, '\t') + "\n", 12,
+       RDPacked(1, 2, 3, 4), {}},
+      {"12 " + std::string(300, '7') + "\n", 12, 3,
+       {"Unable to convert \"" + std::string(255, '7') + "...\" to timecode."}},
   };
   for (const Case& c : cases) {
     std::istringstream in(c.input);
     ZrRDFrame frame;
     frame.number = 99;
     frame.timecode = 3;
-    EXPECT_EQ(ZrRDReadTextFrameHeader(in, frame), c.messages.empty()) << c.input;
-    EXPECT_EQ(TakeMessages(), c.messages) << c.input;
+    EXPECT_EQ(ZrRDReadTextFrameHeader(in, frame), c.messages.empty()) << c.input.substr(0, 40);
+    EXPECT_EQ(TakeMessages(), c.messages) << c.input.substr(0, 40);
     EXPECT_EQ(frame.number, c.number) << c.input;
     EXPECT_EQ(frame.timecode, c.timecode) << c.input;
     EXPECT_EQ(in.fail(), !c.messages.empty()) << c.input;

@@ -1,0 +1,57 @@
+// The two passes of a repair over a recording read with ZrRDFileReader: the
+// count of the frames that read whole, and the copy of that many frames.
+//
+// Both hold to one rule for the end of the data: the frames end at a frame
+// header that cannot be read, or at a frame numbered 0, only when nothing but
+// an empty tail follows (see ZrRDFileReader::atEndOfData()). Anything else
+// there is damage, and a repair that took it for the end would drop every
+// frame behind it.
+//
+// Failures are reported through the message list, the most general message
+// newest, and answered with false. Neither pass closes the reader: a
+// decompressor's verdict, which a repair must know before it trusts a count,
+// comes with ZrRDFileReader::close().
+#ifndef HDRMEND_RAWDATA_ZRRDFRAMEPASSES_H_
+#define HDRMEND_RAWDATA_ZRRDFRAMEPASSES_H_
+
+#include <climits>
+#include <cstdint>
+#include <functional>
+
+#include "rawdata/ZrRDFileReader.h"
+#include "rawdata/ZrRDFileWriter.h"
+
+// How the count of ZrRDCountFrames() ended.
+enum class ZrRDCountEnd {
+  kClean,          // the data ended after the frames counted
+  kFrameDamaged,   // a frame's body could not be read
+  kDamageFollows,  // a header that could not be read, or a frame numbered 0,
+                   // with more than an empty tail behind it
+  kTooManyFrames,  // more frames than the limit
+};
+
+// Counts the frames from the reader's position on, checking each whole
+// without keeping it, until the data ends; *counted gets the frames that
+// read whole. kClean: the data ended cleanly after them, and the messages of
+// the read that met the end are dropped. Otherwise the reason is pending:
+//  - kFrameDamaged: the reader's messages, ending with "Unable to read frame
+//    <number>";
+//  - kDamageFollows: "The header of frame record <k> cannot be read, and
+//    more data follows it." over the header's messages, or "Frame record <k>
+//    is numbered 0, and more data follows it.";
+//  - kTooManyFrames: "The recording holds more than <limit> frames, more than
+//    its header can state." (a header's count is an int; `limit` is lower
+//    only in tests).
+// Frame records are counted from 1 at the reader's position.
+ZrRDCountEnd ZrRDCountFrames(ZrRDFileReader& reader, int64_t* counted, int64_t limit = INT_MAX);
+
+// Copies the next `frames` frames from the reader to the writer (see
+// ZrRDFileWriter::copyFrame()), then makes sure the data ends right there, as
+// it did when the frames were counted. `progress`, when given, is told the
+// frames copied so far after each. False when a frame could not be read or
+// written (their messages), or when the data goes on: "The recording changed
+// after its frames were counted."
+bool ZrRDCopyFrames(ZrRDFileReader& reader, ZrRDFileWriter& writer, int64_t frames,
+                    const std::function<void(int64_t)>& progress = nullptr);
+
+#endif  // HDRMEND_RAWDATA_ZRRDFRAMEPASSES_H_
