@@ -4,8 +4,8 @@
 //
 // The scanner must leave every value (bit for bit), stream state and read
 // position exactly as the extraction does, whatever the text and however the
-// buffer serves it, through its extractions and through the scans of its
-// window that the decoders use; the printer must give the insertion's text
+// buffer serves it, through its extractions (bounded ones included) and
+// through the scans of its window that the decoders use; the printer must give the insertion's text
 // for every float, number of decimals and width, and for every integer.
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -28,7 +28,22 @@ namespace {
 // The scanner's ways of reading a number: its extractions, and the scans
 // over its window that the decoders use, which fall back to the extraction
 // where they cannot settle the token.
-enum class Op { Int, Double, SkipDouble, ScanInt, ScanDouble, CheckInt, CheckDouble, kCount };
+// The bounded extractions run with a bound beyond any input, so that they
+// must read exactly as the standard extraction does.
+enum class Op {
+  Int,
+  Double,
+  SkipDouble,
+  ScanInt,
+  ScanDouble,
+  CheckInt,
+  CheckDouble,
+  BoundedInt,
+  BoundedDouble,
+  kCount
+};
+
+constexpr std::size_t kBeyondAnyInput = std::size_t{1} << 30;
 
 struct Step {
   bool result = false;
@@ -49,7 +64,9 @@ uint64_t Bits(double d) {
   return b;
 }
 
-bool IsInt(Op op) { return op == Op::Int || op == Op::ScanInt || op == Op::CheckInt; }
+bool IsInt(Op op) {
+  return op == Op::Int || op == Op::ScanInt || op == Op::CheckInt || op == Op::BoundedInt;
+}
 bool KeepsValue(Op op) {
   return op != Op::SkipDouble && op != Op::CheckInt && op != Op::CheckDouble;
 }
@@ -66,6 +83,10 @@ bool Scanned(ZnStreamScanner& scan, Op op, int& i, double& d) {
       return scan.extract(d);
     case Op::SkipDouble:
       return scan.skipDouble();
+    case Op::BoundedInt:
+      return scan.extract(i, kBeyondAnyInput);
+    case Op::BoundedDouble:
+      return scan.extract(d, kBeyondAnyInput);
     case Op::ScanInt:
       if (scan.window(&p, &e)) end = ZnStreamScanner::scanInt(p, e, &i);
       if (end == nullptr) return scan.extract(i);

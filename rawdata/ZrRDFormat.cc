@@ -32,6 +32,13 @@ constexpr std::size_t kLongestGlobLine = 1 + 11 + 2 * (1 + 64);
 // does not back.
 constexpr int kFirstTextGlobs = 4096;
 
+// The longest number tokens read: far beyond any value of their fields (an
+// int has at most 11 characters; the encoder writes a coordinate in at most
+// 45), so a longer token is damage, and refusing it keeps a run of digits
+// from being collected whole.
+constexpr std::size_t kLongestIntToken = 32;
+constexpr std::size_t kLongestDecimalToken = 256;
+
 // The longest timecode text a frame header line may hold. Far beyond what
 // the encoders write or a person types; a longer text is damage, and
 // refusing it keeps a line without a line feed from being read whole.
@@ -84,7 +91,7 @@ void putBytes(ZnStreamPrinter& out, const char* bytes, std::size_t n) {
 // Extracts a coordinate: the standard extraction of a double, failing the
 // stream for a value no float holds.
 bool extractCoordinate(ZnStreamScanner& scan, double* value) {
-  if (!scan.extract(*value)) return false;
+  if (!scan.extract(*value, kLongestDecimalToken)) return false;
   if (std::fabs(*value) < kFloatOverflow) return true;
   scan.stream().setstate(std::ios::failbit);
   ZnReportError("The coordinate %g is beyond the range of a float.", *value);
@@ -274,7 +281,7 @@ inline const char* PlainGlobLine(const char* p, const char* e, const char** line
 bool readTextGlobs(ZnStreamScanner& scan, ZrRDCamera* camera) {
   std::istream& in = scan.stream();
   int count = 0;
-  if (!scan.extract(count) || count < 0) {
+  if (!scan.extract(count, kLongestIntToken) || count < 0) {
     in.setstate(std::ios::failbit);
     ZnReportError("Error reading number of globs for camera.");
     return false;
@@ -302,7 +309,7 @@ bool readTextGlobs(ZnStreamScanner& scan, ZrRDCamera* camera) {
         if (i == count) break;
       }
       int pixels = 0;
-      if (!scan.extract(pixels)) {
+      if (!scan.extract(pixels, kLongestIntToken)) {
         ZnReportError("Unable to read number of pixels.");
       } else if (double x = 0.0; !extractCoordinate(scan, &x)) {
         ZnReportError("Error reading value for x.");
@@ -339,7 +346,7 @@ bool readTextGlobs(ZnStreamScanner& scan, ZrRDCamera* camera) {
       }
     }
     double value = 0.0;
-    if (!scan.extract(glob.pixels)) {
+    if (!scan.extract(glob.pixels, kLongestIntToken)) {
       ZnReportError("Unable to read number of pixels.");
     } else if (!extractCoordinate(scan, &value)) {
       ZnReportError("Error reading value for x.");
@@ -441,7 +448,7 @@ char* FormatGlobLine(char* line, int pixels, float x, float y) {
 bool copyTextGlobs(ZnStreamScanner& scan, int index, ZnStreamPrinter& out) {
   std::istream& in = scan.stream();
   int count = 0;
-  if (!scan.extract(count) || count < 0) {
+  if (!scan.extract(count, kLongestIntToken) || count < 0) {
     in.setstate(std::ios::failbit);
     ZnReportError("Error reading number of globs for camera.");
     return false;
@@ -501,7 +508,7 @@ bool copyTextGlobs(ZnStreamScanner& scan, int index, ZnStreamPrinter& out) {
     int pixels = 0;
     double x = 0.0;
     double y = 0.0;
-    if (!scan.extract(pixels)) {
+    if (!scan.extract(pixels, kLongestIntToken)) {
       ZnReportError("Unable to read number of pixels.");
     } else if (!extractCoordinate(scan, &x)) {
       ZnReportError("Error reading value for x.");
@@ -761,13 +768,14 @@ bool ZrRDReadBinaryCounts(std::istream& in, int* cameras, int* frames) {
 }
 
 bool ZrRDReadTextCounts(std::istream& in, int* cameras, int* frames) {
+  ZnStreamScanner scan(in);
   int value = 0;
-  if (!(in >> value)) {
+  if (!scan.extract(value, kLongestIntToken)) {
     ZnReportError("Unable to read number of cameras.");
     return false;
   }
   *cameras = value;
-  if (!(in >> value)) {
+  if (!scan.extract(value, kLongestIntToken)) {
     ZnReportError("Unable to read number of frames.");
     return false;
   }
@@ -879,7 +887,7 @@ std::string Printable(const std::string& text) {
 bool ZrRDReadTextFrameHeader(std::istream& in, ZrRDFrame& frame, std::string* timecodeText) {
   ZnStreamScanner scan(in);
   int number = 0;
-  if (!scan.extract(number)) {
+  if (!scan.extract(number, kLongestIntToken)) {
     ZnReportError("Unable to read frame number.");
     return false;
   }

@@ -29,6 +29,7 @@
 #include <cstring>
 #include <istream>
 #include <streambuf>
+#include <string>
 
 namespace zn_detail {
 
@@ -239,6 +240,16 @@ class ZnStreamScanner {
   // `in >> value`; answers !fail() afterwards.
   bool extract(int& value);
   bool extract(double& value);
+  // The same for a field whose values are never longer than `longest`
+  // characters (at least 24): a longer token is no value but damage. The
+  // stream then fails after the token's first longest + 1 characters, and
+  // the value is left alone. Memory and time stay bounded by `longest`
+  // however long the token runs, where the standard extraction collects it
+  // whole; the bound holds for every stream in the classic locale that
+  // throws no exceptions (tied ones included), and any other stream goes
+  // the standard way.
+  bool extract(int& value, std::size_t longest);
+  bool extract(double& value, std::size_t longest);
   // `in >> scratch` for a double whose value is not wanted.
   bool skipDouble();
 
@@ -294,10 +305,20 @@ class ZnStreamScanner {
   // Whether the scanner may read the buffer itself for formatted operations,
   // decided at the first one (the locale costs a look).
   bool formattedOk() {
-    if (formatted_ < 0) formatted_ = decideFormatted() ? 1 : 0;
+    if (formatted_ < 0) formatted_ = raw_ && boundedOk() ? 1 : 0;
     return formatted_ == 1;
   }
-  bool decideFormatted() const;
+  // The classic locale with skipws and decimal numbers.
+  bool decideClassic() const;
+  // Whether extract(value, longest) may read a token itself.
+  bool boundedOk();
+  // The standard extraction's reading of a number token, a character at a
+  // time through the buffer, keeping at most longest + 1 characters; the
+  // token, normalized as the standard extraction normalizes it, goes to
+  // *token. False after setting the stream's state when no token can be
+  // converted: a failed stream, the end of the input before a token, or a
+  // token longer than `longest`.
+  bool takeToken(bool decimal, std::size_t longest, std::string* token);
 
   std::istream& in_;
   std::streambuf* buf_;
@@ -305,6 +326,7 @@ class ZnStreamScanner {
   // operations, and for formatted ones (-1 until decided).
   bool raw_ = false;
   int formatted_ = -1;
+  int classic_ = -1;
 };
 
 #endif  // HDRMEND_STREAMS_ZNSTREAMSCANNER_H_

@@ -20,7 +20,10 @@
 
 namespace {
 
-enum class Op { Int, Double, SkipDouble };
+// The bounded extractions run with a bound beyond any text here, so that they
+// must read exactly as the standard extraction.
+enum class Op { Int, Double, SkipDouble, BoundedInt, BoundedDouble };
+constexpr std::size_t kNoBound = std::size_t{1} << 30;
 
 struct Step {
   int i = 0;
@@ -66,9 +69,11 @@ std::vector<Step> Standard(const std::string& text, const std::vector<Op>& ops,
     double d = kDoubleSeed;
     switch (op) {
       case Op::Int:
+      case Op::BoundedInt:
         s.result = !(in >> i).fail();
         break;
       case Op::Double:
+      case Op::BoundedDouble:
       case Op::SkipDouble:
         s.result = !(in >> d).fail();
         if (op == Op::SkipDouble) d = kDoubleSeed;
@@ -104,6 +109,12 @@ std::vector<Step> Scanned(const std::string& text, const std::vector<Op>& ops, s
       case Op::SkipDouble:
         s.result = scan.skipDouble();
         break;
+      case Op::BoundedInt:
+        s.result = scan.extract(i, kNoBound);
+        break;
+      case Op::BoundedDouble:
+        s.result = scan.extract(d, kNoBound);
+        break;
     }
     s.i = i;
     s.bits = Bits(d);
@@ -130,6 +141,9 @@ const std::vector<Op> kSequences[] = {
     {Op::SkipDouble, Op::SkipDouble, Op::Int},
     {Op::Int, Op::Double, Op::Double, Op::Int},
     {Op::Double, Op::Int, Op::SkipDouble, Op::Double},
+    {Op::BoundedInt, Op::BoundedInt, Op::BoundedInt},
+    {Op::BoundedDouble, Op::BoundedDouble, Op::BoundedDouble},
+    {Op::BoundedInt, Op::BoundedDouble, Op::BoundedDouble, Op::BoundedInt},
 };
 
 // Texts whose every prefix is tried as well, so that the input ends at each
@@ -318,3 +332,79 @@ TEST(ZnStreamScannerTest, BufferedLineStopsAtTheFeedWithinTheLimit) {
 }
 
 }  // namespace
+
+namespace {
+
+// Serves `length` copies of a character and then a space, without holding
+// them: a token longer than memory could be.
+class RepeatingBuf : public std::streambuf {
+ public:
+  RepeatingBuf(char c, std::size_t length) : remaining_(length) { std::memset(block_, c, sizeof block_); }
+  std::size_t served() const { return served_ - static_cast<std::size_t>(egptr() - gptr()); }
+
+ protected:
+  int_type underflow() override {
+    if (remaining_ == 0) {
+      if (spaceServed_) return traits_type::eof();
+      spaceServed_ = true;
+      block_[0] = ' ';
+      setg(block_, block_, block_ + 1);
+      served_ += 1;
+      return traits_type::to_int_type(' ');
+    }
+    const std::size_t n = remaining_ < sizeof block_ ? remaining_ : sizeof block_;
+    remaining_ -= n;
+    served_ += n;
+    setg(block_, block_, block_ + n);
+    return traits_type::to_int_type(block_[0]);
+  }
+
+ private:
+  char block_[4096];
+  std::size_t remaining_;
+  std::size_t served_ = 0;
+  bool spaceServed_ = false;
+};
+
+}  // namespace
+
+// A token longer than its field's values is no value: the stream fails after
+// the bound and one more character, whatever the token's length.
+TEST(ZnStreamScannerTest, BoundedExtractionRefusesLongerTokens) {
+  struct Case {
+    std::string text;
+    bool decimal;
+    bool read;
+    std::size_t position;  // where the stream stands afterwards
+  } cases[] = {
+      {std::string(31, '7') + " ", false, false, 31},  // fits, but overflows an int
+      {"-" + std::string(30, '0') + "5 ", false, true, 32},
+      {"-" + std::string(31, '0') + "5 ", false, false, 33},
+      {"  " + std::string(40, '1') + " ", false, false, 35},
+      {"0." + std::string(30, '5') + " ", true, true, 32},
+      {"0." + std::string(31, '5') + " ", true, false, 33},
+      {std::string(20, '0') + "." + std::string(12, '0') + "e5 ", true, false, 33},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    for (std::size_t chunk : {1, 7, 4096}) {
+      ChunkedStreamBuf buf(c.text, chunk);
+      std::istream in(&buf);
+      ZnStreamScanner scan(in);
+      int i = kIntSeed;
+      double d = kDoubleSeed;
+      const bool read = c.decimal ? scan.extract(d, 32) : scan.extract(i, 32);
+      EXPECT_EQ(read, c.read);
+      EXPECT_EQ(in.fail(), !c.read);
+      EXPECT_EQ(buf.position(), c.position);
+    }
+  }
+  // Ten million digits cost no more than the bound.
+  RepeatingBuf digits('9', 10 * 1000 * 1000);
+  std::istream in(&digits);
+  ZnStreamScanner scan(in);
+  double d = kDoubleSeed;
+  EXPECT_FALSE(scan.extract(d, 256));
+  EXPECT_EQ(d, kDoubleSeed);
+  EXPECT_EQ(digits.served(), 257u);
+}
