@@ -8,7 +8,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 corpus=$here/corpus
 
 rm -rf "$corpus"
-mkdir -p "$corpus"/{rdreader,rdset,timecode,str,wordwrap}
+mkdir -p "$corpus"/{rdreader,rdset,rddamage,timecode,str,wordwrap}
 
 # Raw data files: small, in both encodings, with and without timecodes, with
 # headers that claim too many or too few frames, odd numbering, and cut short
@@ -41,6 +41,17 @@ gen --format text --frames 2 --cameras 2 --max-globs 2 --timecodes --truncate 3
 gen --format text --frames 2 --cameras 2 --max-globs 2 --timecodes --truncate 12
 gen --format text --frames 2 --cameras 2 --max-globs 2 --timecodes --truncate 30
 cp "$raw"/* "$corpus/rdset/"
+# The damage target starts from the same seeds and from tails a crash leaves
+# (zero bytes, white space, an end marker), with and without data behind them.
+cp "$raw"/* "$corpus/rddamage/"
+damage=$corpus/rddamage
+{ cat "$raw/seed01"; head -c 64 /dev/zero; } > "$damage/seed40"
+{ cat "$raw/seed01"; head -c 8 /dev/zero; printf '\001'; } > "$damage/seed41"
+{ cat "$raw/seed01"; printf '\004\000\000\000\000'; } > "$damage/seed42"
+{ cat "$raw/seed10"; printf '\n\000 \000\n'; head -c 32 /dev/zero; } > "$damage/seed43"
+{ cat "$raw/seed10"; printf '0\n'; } > "$damage/seed44"
+tr '\n' '\r' < "$raw/seed10" > "$damage/seed45"
+{ cat "$raw/seed10"; printf '9 \000 01:02:03:04\n'; } > "$damage/seed46"
 
 # Timecodes in every form the parser takes, and near misses.
 tc=$corpus/timecode

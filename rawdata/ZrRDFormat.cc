@@ -734,7 +734,8 @@ bool ZrRDCheckIdentification(std::istream& in) {
   in.ignore(80, '\n');
   in.ignore(1);  // the 'v'
   double version = 0.0;
-  if (!(in >> version)) {
+  ZnStreamScanner scan(in);
+  if (!scan.extract(version, kLongestDecimalToken)) {
     ZnReportError("Unable to read datafile version number.");
     return false;
   }
