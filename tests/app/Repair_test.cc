@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -760,6 +761,132 @@ TEST_F(RepairTest, PermissionsThatForbidTheRepairAreReported) {
                            r.pid));
   EXPECT_EQ(ReadFile(path("ro/x.raw")), bytes);
   EXPECT_EQ(Listing("ro"), std::set<std::string>({"x.raw"}));
+}
+
+// What a crash leaves after the last whole frame, zero bytes of a block the
+// file system had given the file, is an empty tail: the frames before it
+// are kept. Without cameras a frame is its header line alone, so one at the
+// very end without its line feed is whole too.
+TEST_F(RepairTest, EmptyTailsAndAFinalLineWithoutFeedKeepEveryFrame) {
+  Recording rec = Recording().text().holding(6).claiming(9).withTimecodes();
+  ASSERT_EQ(Generate(rec, "zeros.txt"), 0);
+  WriteFile(path("zeros.txt"), ReadFile(path("zeros.txt")) + std::string(4096, '\0'));
+  CommandResult r = Repair("zeros.txt");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, CountReport(9, 6));
+  Contents copy = ReadBack(path("zeros.txt"));
+  EXPECT_EQ(copy.claimed, 6);
+  ExpectFrames(copy.frames, rec.expected(6));
+
+  WriteFile(path("nocameras.txt"), "0\n5\n1\n\n2\n\n3");
+  r = Repair("nocameras.txt");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, CountReport(5, 3));
+  EXPECT_EQ(ReadFile(path("nocameras.txt")), "0\n3\n1\n\n2\n\n3\n\n");
+}
+
+// Damage in the middle is never taken for the end: the frames behind it
+// stay, and so does the file.
+TEST_F(RepairTest, DamageInTheMiddleIsRefusedAndNothingIsDropped) {
+  struct Case {
+    const char* name;
+    Recording recording;
+    std::function<std::string(std::string)> damage;
+    const char* block;
+  } cases[] = {
+      {"zeroed.raw", Recording().holding(10).claiming(12).withCameras(1).withGlobs(1, 1),
+       [](std::string b) {
+         // The fifth frame header: 38 bytes of file header, 4 of each frame
+         // before (size byte, number) and 2 + 4 of its one camera.
+         return b.replace(38 + 4 * 11, 5, std::string(5, '\0'));
+       },
+       "\n\nERROR: Unable to repair \"zeroed.raw\".  The file was not changed.\n"
+       "       Frame record 5 is numbered 0, and more data follows it.\n\n"},
+      {"zero.txt", Recording().text().holding(10).claiming(12).withCameras(1).withGlobs(1, 1),
+       [](std::string b) { return b.replace(b.find("\n5\n") + 1, 1, "0"); },
+       "\n\nERROR: Unable to repair \"zero.txt\".  The file was not changed.\n"
+       "       Frame record 5 is numbered 0, and more data follows it.\n\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(Generate(c.recording, c.name), 0);
+    const std::string bytes = c.damage(ReadFile(path(c.name)));
+    WriteFile(path(c.name), bytes);
+    CommandResult r = Repair(c.name);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, c.block);
+    EXPECT_EQ(ReadFile(path(c.name)), bytes);
+    EXPECT_EQ(Listing(), std::set<std::string>({c.name}));
+    unlink(path(c.name).c_str());
+  }
+}
+
+// Bytes flipped in the middle of a deflate stream: what gunzip delivers after
+// them ends the count, and gunzip's verdict on the rest must be heard.
+TEST_F(RepairTest, FlippedBytesInACompressedRecordingAreRefused) {
+  if (FindProgram("gunzip").empty()) GTEST_SKIP() << "gunzip is not installed";
+  Recording rec = Recording().holding(3000).claiming(3001).withGlobs(0, 8).withTimecodes();
+  ASSERT_EQ(Generate(rec, "flipped.raw.gz"), 0);
+  std::string bytes = ReadFile(path("flipped.raw.gz"));
+  for (std::size_t k = bytes.size() / 2; k < bytes.size() / 2 + 16; ++k) bytes[k] ^= 0x5A;
+  WriteFile(path("flipped.raw.gz"), bytes);
+  CommandResult r = Repair("flipped.raw.gz");
+  EXPECT_EQ(r.status, 1);
+  // After gunzip's own words, the block names it first.
+  const std::size_t block = r.err.find("\n\nERROR: ");
+  ASSERT_NE(block, std::string::npos) << r.err;
+  EXPECT_EQ(r.err.substr(block).find("\n\nERROR: Decompressor 'gunzip' failed for \"flipped.raw.gz\".\n"), 0u)
+      << r.err;
+  EXPECT_EQ(r.err.find("frames specified"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFile(path("flipped.raw.gz")), bytes);
+  EXPECT_EQ(Listing(), std::set<std::string>({"flipped.raw.gz"}));
+}
+
+// A value the copy could not carry exactly fails the repair; nothing is
+// rounded to infinity.
+TEST_F(RepairTest, CoordinatesBeyondAFloatAreRefused) {
+  for (const char* value : {"1e39", "-1e39", "3.5e38"}) {
+    SCOPED_TRACE(value);
+    const std::string bytes = std::string("1\n3\n1\n1\n5 1.0000 2.0000\n\n2\n1\n5 ") + value +
+                              " 2.0000\n\n";
+    WriteFile(path("huge.txt"), bytes);
+    CommandResult r = Repair("huge.txt");
+    EXPECT_EQ(r.status, 1);
+    char shown[32];
+    snprintf(shown, sizeof shown, "%g", atof(value));
+    EXPECT_EQ(r.err, std::string("\n\nERROR: Unable to read frame 2\n"
+                                 "       An error occurred reading the first camera.\n"
+                                 "       Cannot read data for camera.\n"
+                                 "       Unable to read data for glob.\n"
+                                 "       Error reading value for x.\n"
+                                 "       The coordinate ") +
+                         shown + " is beyond the range of a float.\n\n");
+    EXPECT_EQ(ReadFile(path("huge.txt")), bytes);
+  }
+}
+
+// Only a regular file is read: anything else is refused before it is opened,
+// so that nothing can block.
+TEST_F(RepairTest, WhatIsNoRegularFileIsRefusedWithoutOpeningIt) {
+  ASSERT_EQ(mkfifo(path("pipe").c_str(), 0600), 0);
+  ASSERT_EQ(symlink("/dev/null", path("device").c_str()), 0);
+  struct Case {
+    const char* name;
+    const char* block;
+  } cases[] = {
+      {"pipe", "\n\nERROR: \"pipe\" is a named pipe, not a regular file.\n\n"},
+      // A link is followed, and the file it leads to named.
+      {"device", "\n\nERROR: \"/dev/null\" is a character device, not a regular file.\n\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CommandOptions options;
+    options.timeoutSeconds = 10;
+    CommandResult r = Repair(c.name, options);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, c.block);
+  }
+  EXPECT_EQ(Listing(), std::set<std::string>({"pipe", "device"}));
 }
 
 }  // namespace
