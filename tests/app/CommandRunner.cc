@@ -70,13 +70,14 @@ CommandResult RunCommand(const std::string& program, const std::vector<std::stri
   result.pid = pid;
 
   int status = 0;
+  struct rusage usage = {};
   time_t deadline = time(nullptr) + options.timeoutSeconds;
   for (;;) {
-    pid_t done = waitpid(pid, &status, WNOHANG);
+    pid_t done = wait4(pid, &status, WNOHANG, &usage);
     if (done == pid) break;
     if (time(nullptr) > deadline) {
       kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
+      wait4(pid, &status, 0, &usage);
       break;
     }
     if (options.whileRunning) options.whileRunning(pid);
@@ -84,6 +85,7 @@ CommandResult RunCommand(const std::string& program, const std::vector<std::stri
   }
   if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  result.maxResidentKiB = usage.ru_maxrss;
   result.out = Drain(out);
   result.err = Drain(err);
   return result;

@@ -14,6 +14,9 @@ struct CommandResult {
   std::string out;  // standard output
   std::string err;  // standard error
   pid_t pid = -1;   // the child's process id, for names it made from it
+  // The peak resident memory of the child, or of the largest of the children
+  // it waited for (its filters), in KiB.
+  long maxResidentKiB = 0;
 };
 
 struct CommandOptions {
