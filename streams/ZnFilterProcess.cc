@@ -45,7 +45,15 @@ int ZnFilterProcess::start(const char* script, const char* pipePath, int fileFd,
                            Direction direction) {
   if (fileFd < 0) return EBADF;
   const char* args[] = {pipePath, nullptr};
-  return spawn(script, args, pipePath, fileFd, direction);
+  if (fileFd > STDERR_FILENO) return spawn(script, args, pipePath, fileFd, direction);
+  // With a standard descriptor closed, a file may have been opened as one;
+  // moved out of the way, it cannot be overwritten or left close-on-exec by
+  // the child's own redirections.
+  const int moved = fcntl(fileFd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  if (moved < 0) return errno;
+  const int result = spawn(script, args, pipePath, moved, direction);
+  close(moved);
+  return result;
 }
 
 int ZnFilterProcess::spawn(const char* script, const char* const* args, const char* pipePath,
