@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <ctime>
 
+#include "system/ZnCleanup.h"
+
 extern char** environ;
 
 namespace {
@@ -35,6 +37,27 @@ void CloseFd(int* fd) {
 
 int ZnFilterProcess::start(const char* script, const char* arg1, const char* arg2,
                            const char* pipePath, Direction direction) {
+  const char* args[] = {arg1, arg2, nullptr};
+  return spawn(script, args, pipePath, -1, direction);
+}
+
+int ZnFilterProcess::start(const char* script, const char* pipePath, int fileFd,
+                           Direction direction) {
+  if (fileFd < 0) return EBADF;
+  const char* args[] = {pipePath, nullptr};
+  if (fileFd > STDERR_FILENO) return spawn(script, args, pipePath, fileFd, direction);
+  // With a standard descriptor closed, a file may have been opened as one;
+  // moved out of the way, it cannot be overwritten or left close-on-exec by
+  // the child's own redirections.
+  const int moved = fcntl(fileFd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  if (moved < 0) return errno;
+  const int result = spawn(script, args, pipePath, moved, direction);
+  close(moved);
+  return result;
+}
+
+int ZnFilterProcess::spawn(const char* script, const char* const* args, const char* pipePath,
+                           int fileFd, Direction direction) {
   terminate();
   pid_ = -1;
   ended_ = false;
@@ -55,6 +78,10 @@ int ZnFilterProcess::start(const char* script, const char* arg1, const char* arg
   posix_spawnattr_t attributes;
   posix_spawn_file_actions_init(&actions);
   posix_spawnattr_init(&attributes);
+  if (fileFd >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, fileFd,
+                                     direction == kToFilter ? STDOUT_FILENO : STDIN_FILENO);
+  }
   // A descriptor of another stream's pipe inherited by this filter would keep
   // that pipe open, and the other filter would never see the end of its input.
   posix_spawn_file_actions_addclosefrom_np(&actions, 3);
@@ -67,10 +94,15 @@ int ZnFilterProcess::start(const char* script, const char* arg1, const char* arg
   posix_spawnattr_setsigmask(&attributes, &noneBlocked);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
-  const char* argv[] = {"sh", "-c", script, "sh", arg1, arg2, nullptr};
+  const char* argv[] = {"sh", "-c", script, "sh", args[0], args[1], nullptr};
   pid_t pid;
+  // An interrupt between the start and the registration would leave the
+  // filter running.
+  ZnBlockInterrupts();
   int result =
       posix_spawn(&pid, "/bin/sh", &actions, &attributes, const_cast<char**>(argv), environ);
+  if (result == 0) cleanupSlot_ = ZnCleanupAddProcess(pid);
+  ZnUnblockInterrupts();
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   if (result != 0) {
@@ -149,6 +181,23 @@ bool ZnFilterProcess::connectToWriter() {
   }
 }
 
+int ZnFilterProcess::takeOurSide() {
+  int* ours = direction_ == kToFilter ? &holdWrite_ : &holdRead_;
+  if (!running() || *ours < 0) return -1;
+  const int fd = *ours;
+  *ours = -1;
+  releasePipe();
+  // Opened without blocking only so that connecting could not hang.
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    error_ = errno;
+    close(fd);
+    terminate();
+    return -1;
+  }
+  return fd;
+}
+
 void ZnFilterProcess::releasePipe() {
   CloseFd(&holdWrite_);
   CloseFd(&holdRead_);
@@ -156,22 +205,37 @@ void ZnFilterProcess::releasePipe() {
 
 bool ZnFilterProcess::reap(bool block) {
   if (pid_ <= 0 || ended_) return ended_;
-  for (;;) {
-    int status = 0;
-    pid_t result = waitpid(pid_, &status, block ? 0 : WNOHANG);
-    if (result == pid_) {
-      status_ = status;
-      statusKnown_ = true;
-      ended_ = true;
-      return true;
+  if (block) {
+    // Waiting without collecting the status leaves interrupts free for as
+    // long as the filter runs; only the collection below is kept whole.
+    siginfo_t info;
+    while (waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT) != 0 &&
+           errno == EINTR) {
     }
-    if (result == 0) return false;
-    if (errno == EINTR) continue;
+  }
+  // Once collected, the id may be given to another process: it leaves the
+  // clean-up list in the same step, before a handler could kill it.
+  ZnBlockInterrupts();
+  int status = 0;
+  pid_t result;
+  do {
+    result = waitpid(pid_, &status, WNOHANG);
+  } while (result < 0 && errno == EINTR);
+  if (result == pid_) {
+    status_ = status;
+    statusKnown_ = true;
+    ended_ = true;
+  } else if (result < 0) {
     // ECHILD: the child is gone but its status went elsewhere (SIGCHLD set to
     // be ignored reaps children on their own). It ended; how is unknown.
     ended_ = true;
-    return true;
   }
+  if (ended_) {
+    ZnCleanupRemoveProcess(cleanupSlot_);
+    cleanupSlot_ = -1;
+  }
+  ZnUnblockInterrupts();
+  return ended_;
 }
 
 bool ZnFilterProcess::succeeded(bool brokenPipeIsSuccess) const {

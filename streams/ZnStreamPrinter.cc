@@ -11,6 +11,7 @@
 #include <typeinfo>
 
 #include "foundation/ZnSStream.h"
+#include "streams/ZnFdStreamBuf.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ ZnStreamPrinter::ZnStreamPrinter(std::ostream& os) : os_(os), buf_(os.rdbuf()) {
   if (!raw_) return;
   const std::type_info& type = typeid(*buf_);
   direct_ = type == typeid(std::filebuf) || type == typeid(std::stringbuf) ||
-            type == typeid(ZnSStreamBuf);
+            type == typeid(ZnSStreamBuf) || type == typeid(ZnFdStreamBuf);
 }
 
 bool ZnStreamPrinter::formatted() {

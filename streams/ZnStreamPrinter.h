@@ -5,8 +5,8 @@
 // field. A printer formats numbers itself and hands each field to the stream
 // buffer as the insertion it stands for would: one put is one insertion (or
 // one write()), its characters go to the buffer as one sputn, or straight
-// into the put area when the buffer is one of the standard kinds and there is
-// room for them and more (which is all that sputn does then). The stream's
+// into the put area when the buffer is one of the standard kinds or ours and
+// there is room for them and more (which is all that sputn does then). The stream's
 // state follows as it would: a buffer that takes fewer characters sets the
 // bad bit; on a bad stream a put writes nothing and sets the fail bit, and on
 // a stream that failed otherwise it writes nothing and changes nothing.

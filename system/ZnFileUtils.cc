@@ -96,11 +96,13 @@ FILE* ZnOpenFile(const char* path, const char* mode) { return fopen(path, mode);
 
 bool ZnCanRead(const char* path) {
   path = OrEmpty(path);
-  FILE* file = fopen(path, "r");
-  if (file != nullptr) {
+  // Without O_NONBLOCK, opening a FIFO that has no writer would wait for one
+  // for good.
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0) {
     struct stat st;
-    bool isDirectory = fstat(fileno(file), &st) == 0 && S_ISDIR(st.st_mode);
-    fclose(file);
+    bool isDirectory = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+    close(fd);
     if (isDirectory) {
       ZnReportError(ZnStr(path) + " is a directory.");
       return false;
