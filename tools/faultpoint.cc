@@ -126,8 +126,8 @@ bool ParseCount(const char* text, long long* value) {
 
 void Complain(const char* what, const char* text) {
   char line[512];
-  int length = snprintf(line, sizeof line, "faultpoint: %s \"%s\" is not valid; no fault.\n", what,
-                        text);
+  int length =
+      snprintf(line, sizeof line, "faultpoint: %s \"%s\" is not valid; no fault.\n", what, text);
   if (length > 0) RealWrite(2, line, strnlen(line, sizeof line));
 }
 

@@ -52,9 +52,10 @@ ssize_t WriteOnce(const std::string& call, int fd, int source, const std::string
                   size_t offset, size_t size) {
   const char* at = data.data() + offset;
   // Three uneven buffers, the first of them empty when size < 3.
-  struct iovec parts[3] = {{const_cast<char*>(at), size / 3},
-                           {const_cast<char*>(at + size / 3), size / 2},
-                           {const_cast<char*>(at + size / 3 + size / 2), size - size / 3 - size / 2}};
+  struct iovec parts[3] = {
+      {const_cast<char*>(at), size / 3},
+      {const_cast<char*>(at + size / 3), size / 2},
+      {const_cast<char*>(at + size / 3 + size / 2), size - size / 3 - size / 2}};
   const off_t position = static_cast<off_t>(offset);
   if (call == "write") return write(fd, at, size);
   if (call == "writev") return writev(fd, parts, 3);

@@ -447,8 +447,7 @@ TEST_F(FaultMatrix, VarTmpUnusableOrHoldingStalePipes) {
       {"stale pipes of another user",
        "mkfifo -m 600" + staleNames + " && chown " +
            std::to_string(testsupport::UnprivilegedUser().uid) + staleNames,
-       false,
-       "take.raw.gz", "File exists", true},
+       false, "take.raw.gz", "File exists", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -463,9 +462,9 @@ TEST_F(FaultMatrix, VarTmpUnusableOrHoldingStalePipes) {
       args.push_back(arg);
     }
     if (c.unprivileged) {
-      for (const std::string& arg : {setpriv, "--reuid=" + std::to_string(unprivileged.uid()),
-                                     "--regid=" + std::to_string(unprivileged.gid()),
-                                     std::string("--clear-groups")}) {
+      for (const std::string& arg :
+           {setpriv, "--reuid=" + std::to_string(unprivileged.uid()),
+            "--regid=" + std::to_string(unprivileged.gid()), std::string("--clear-groups")}) {
         args.push_back(arg);
       }
     }

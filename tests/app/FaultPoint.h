@@ -18,8 +18,7 @@ class FaultPoint {
   // Raises `signal` in the process whose executable's base name is `program`
   // once it has written `bytes` bytes to files whose path contains
   // `pathPart`.
-  FaultPoint(const std::string& program, const std::string& pathPart, long long bytes,
-             int signal);
+  FaultPoint(const std::string& program, const std::string& pathPart, long long bytes, int signal);
   FaultPoint(const FaultPoint&) = delete;
   FaultPoint& operator=(const FaultPoint&) = delete;
 
@@ -32,7 +31,6 @@ class FaultPoint {
   std::string report() const;
   // The report of one firing at the point asked for.
   std::string firedHere() const { return "fired " + std::to_string(bytes_) + "\n"; }
-
 
  private:
   testsupport::TempDir dir_;

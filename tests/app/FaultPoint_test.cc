@@ -21,8 +21,8 @@ using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 
-const char* const kCalls[] = {"write",     "writev",    "pwrite",   "pwrite64",
-                              "pwritev",   "pwritev64", "pwritev2", "copy_file_range"};
+const char* const kCalls[] = {"write",   "writev",    "pwrite",   "pwrite64",
+                              "pwritev", "pwritev64", "pwritev2", "copy_file_range"};
 const long long kSourceSize = 300000;
 const int kChunk = 65536;
 

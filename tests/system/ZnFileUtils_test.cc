@@ -37,11 +37,11 @@ class FileUtilsTest : public ::testing::Test {
 
 // Permissions do not stop root: as root, these checks run as an unprivileged
 // user, who must reach the scratch directory.
-#define AS_UNPRIVILEGED_USER(checks)                                       \
-  do {                                                                     \
-    ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);                        \
+#define AS_UNPRIVILEGED_USER(checks)                                      \
+  do {                                                                    \
+    ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);                       \
     const std::string whyNot = RunWherePermissionsApply([&] { checks; }); \
-    if (!whyNot.empty()) GTEST_SKIP() << whyNot;                           \
+    if (!whyNot.empty()) GTEST_SKIP() << whyNot;                          \
   } while (false)
 
 TEST_F(FileUtilsTest, PlainTestsByKindOfFile) {
