@@ -4,12 +4,15 @@
 #include <grp.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 
 namespace {
 
@@ -30,6 +33,29 @@ int TempFile() {
   return fd;
 }
 
+// Kills every child of this process: the run's child and what it left.
+void KillChildren() {
+  const std::string self = std::to_string(getpid());
+  std::ifstream children("/proc/" + self + "/task/" + self + "/children");
+  for (pid_t child; children >> child;) kill(child, SIGKILL);
+}
+
+// Makes this process adopt the orphans of its descendants for one scope, so
+// that it can wait for them.
+class AdoptingOrphans {
+ public:
+  AdoptingOrphans() {
+    prctl(PR_GET_CHILD_SUBREAPER, &before_);
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
+  }
+  ~AdoptingOrphans() { prctl(PR_SET_CHILD_SUBREAPER, before_); }
+  AdoptingOrphans(const AdoptingOrphans&) = delete;
+  AdoptingOrphans& operator=(const AdoptingOrphans&) = delete;
+
+ private:
+  int before_ = 0;
+};
+
 }  // namespace
 
 CommandResult RunCommand(const std::string& program, const std::vector<std::string>& args,
@@ -44,6 +70,7 @@ CommandResult RunCommand(const std::string& program, const std::vector<std::stri
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
 
+  AdoptingOrphans adopting;
   pid_t pid = fork();
   if (pid == 0) {
     dup2(out, 1);
@@ -53,9 +80,6 @@ CommandResult RunCommand(const std::string& program, const std::vector<std::stri
     if (!options.directory.empty() && chdir(options.directory.c_str()) != 0) _exit(126);
     for (const std::string& e : options.env) putenv(const_cast<char*>(e.c_str()));
     if (options.ignoreSigxfsz) signal(SIGXFSZ, SIG_IGN);
-    if (options.niceness != 0 && nice(options.niceness) == -1) {
-      // Merely slower or faster than asked; the run itself is unaffected.
-    }
     if (options.fileSizeLimit >= 0) {
       struct rlimit limit;
       limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.fileSizeLimit);
@@ -69,23 +93,31 @@ CommandResult RunCommand(const std::string& program, const std::vector<std::stri
   if (pid < 0) return result;
   result.pid = pid;
 
-  int status = 0;
-  struct rusage usage = {};
-  time_t deadline = time(nullptr) + options.timeoutSeconds;
+  // Until every child has ended: the command, then what it left behind.
+  const time_t deadline = time(nullptr) + options.timeoutSeconds;
   for (;;) {
-    pid_t done = wait4(pid, &status, WNOHANG, &usage);
-    if (done == pid) break;
-    if (time(nullptr) > deadline) {
-      kill(pid, SIGKILL);
-      wait4(pid, &status, 0, &usage);
-      break;
+    int status = 0;
+    struct rusage usage = {};
+    pid_t done = wait4(-1, &status, WNOHANG | WUNTRACED, &usage);
+    if (done < 0 && errno == ECHILD) break;
+    if (done == pid && WIFSTOPPED(status)) {
+      ++result.stops;
+      if (options.whenStopped) options.whenStopped(pid);
+      kill(pid, SIGCONT);
+    } else if (done == pid) {
+      result.maxResidentKiB = usage.ru_maxrss;
+      if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+      if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    } else if (done > 0 && WIFSTOPPED(status)) {
+      kill(done, SIGCONT);  // an adopted filter would wait for ever
     }
-    if (options.whileRunning) options.whileRunning(pid);
+    if (done > 0) continue;
+    if (time(nullptr) > deadline) {
+      result.timedOut = true;
+      KillChildren();
+    }
     usleep(2000);
   }
-  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
-  result.maxResidentKiB = usage.ru_maxrss;
   result.out = Drain(out);
   result.err = Drain(err);
   return result;

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
@@ -19,8 +20,11 @@
 #include <vector>
 
 #include "app/CommandRunner.h"
+#include "app/FaultPoint.h"
+#include "app/UnprivilegedCommand.h"
 #include "foundation/ZnMessage.h"
 #include "support/TestSupport.h"
+#include "support/Unprivileged.h"
 
 namespace {
 
@@ -30,8 +34,6 @@ using testsupport::Listing;
 using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WriteFile;
-
-const int kNobody = 65534;
 
 long long FileSize(const std::string& path) {
   struct stat st;
@@ -79,16 +81,6 @@ std::string Block(const std::vector<std::string>& newestFirst) {
   return block;
 }
 
-// What a process runs, one string per argument.
-std::vector<std::string> Arguments(pid_t pid) {
-  std::vector<std::string> args;
-  std::string all = ReadFile("/proc/" + std::to_string(pid) + "/cmdline");
-  std::istringstream in(all);
-  std::string arg;
-  while (std::getline(in, arg, '\0')) args.push_back(arg);
-  return args;
-}
-
 std::vector<pid_t> Children(pid_t pid) {
   std::istringstream in(
       ReadFile("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children"));
@@ -97,46 +89,28 @@ std::vector<pid_t> Children(pid_t pid) {
   return children;
 }
 
-// What a process has written so far, to any file or pipe.
-long long Written(pid_t pid) {
-  std::istringstream in(ReadFile("/proc/" + std::to_string(pid) + "/io"));
-  std::string field;
-  long long written = -1;
-  while (in >> field && field != "wchar:") {
-  }
-  in >> written;
-  return written;
-}
-
-// Whether a child has not ended yet; it is left to be waited for.
-bool StillRunning(pid_t pid) {
-  siginfo_t info = {};
-  return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-         info.si_pid == 0;
-}
-
-// How far a process has read its standard input; -1 when unknown.
-long long InputPosition(pid_t pid) {
-  std::istringstream in(ReadFile("/proc/" + std::to_string(pid) + "/fdinfo/0"));
-  std::string field;
-  long long position = -1;
-  while (in >> field && field != "pos:") {
-  }
-  in >> position;
-  return position;
-}
-
-// The gzip that a filter of `pid` has become, told apart by `option`
-// ("-9" compresses, "-d" decompresses); 0 while there is none.
-pid_t GzipChild(pid_t pid, const std::string& option) {
+// The child of `pid` whose standard input is `pipe`: the filter that reads
+// it, at whatever stage between its shell and the program itself; 0 when
+// there is none.
+pid_t ChildReading(pid_t pid, const std::string& pipe) {
   for (pid_t child : Children(pid)) {
-    std::vector<std::string> args = Arguments(child);
-    if (args.empty() || args[0].find("gzip") == std::string::npos) continue;
-    for (const std::string& arg : args) {
-      if (arg == option) return child;
-    }
+    char target[4096] = {};
+    const std::string input = "/proc/" + std::to_string(child) + "/fd/0";
+    if (readlink(input.c_str(), target, sizeof target - 1) > 0 && target == pipe) return child;
   }
   return 0;
+}
+
+// The program that writes what gunzip decompresses, by the name the fault
+// library knows it: gunzip itself where it is a program, gzip where it is a
+// script that runs gzip (as Debian's is).
+std::string DecompressingProgram() {
+  const std::string gunzip = FindProgram("gunzip");
+  const bool script = ReadFile(gunzip).compare(0, 2, "#!") == 0;
+  char resolved[PATH_MAX];
+  if (realpath((script ? FindProgram("gzip") : gunzip).c_str(), resolved) == nullptr) return "";
+  const std::string program = resolved;
+  return program.substr(program.rfind('/') + 1);
 }
 
 class FaultMatrix : public ::testing::Test {
@@ -185,17 +159,20 @@ class FaultMatrix : public ::testing::Test {
     return content;
   }
 
-  // Runs the command on `name`, relative to the scratch directory.
-  CommandResult Start(const std::string& name, CommandOptions options = CommandOptions()) {
+  // Runs the command (`program`: a copy of it) on `name`, relative to the
+  // scratch directory.
+  CommandResult Start(const std::string& name, CommandOptions options = CommandOptions(),
+                      const std::string& program = HDRMEND_BINARY) {
     if (options.directory.empty()) options.directory = dir_.path();
     options.timeoutSeconds = 60;
-    return RunCommand(HDRMEND_BINARY, {name}, options);
+    return RunCommand(program, {name}, options);
   }
 
   // Start() for a run that must end on its own, and leave no pipe.
-  CommandResult Run(const std::string& name, CommandOptions options = CommandOptions()) {
-    CommandResult r = Start(name, options);
-    EXPECT_NE(r.signal, SIGKILL) << "no end within the timeout? " << r.err;
+  CommandResult Run(const std::string& name, CommandOptions options = CommandOptions(),
+                    const std::string& program = HDRMEND_BINARY) {
+    CommandResult r = Start(name, options, program);
+    EXPECT_FALSE(r.timedOut) << r.err;
     EXPECT_EQ(r.out, "");
     ExpectNoPipesOf(r.pid);
     return r;
@@ -260,9 +237,11 @@ TEST_F(FaultMatrix, WriteFailureAnywhereInTheCopyKeepsTheRecording) {
 }
 
 // A killed process cleans up nothing: its copy, and for ".gz" its pipes, stay
-// where they are. The recording itself is never missing or partial. The kill
-// comes when the command has written the given share of the copy, or for
-// ".gz" of the data its compressor compresses.
+// where they are. The recording itself is never missing or partial. The
+// fault-injection library kills the command when it has written exactly 0 %,
+// 10 %, ... 90 % of the copy, or for ".gz" of the data it hands its
+// compressor, and reports that it did. The compressor, left on its own, ends
+// the copy where the data stopped.
 TEST_F(FaultMatrix, KillAnywhereInTheCopyNeverHarmsTheRecording) {
   struct Case {
     const char* name;
@@ -275,47 +254,23 @@ TEST_F(FaultMatrix, KillAnywhereInTheCopyNeverHarmsTheRecording) {
     Generate(c.name, c.frames);
     const std::string original = ReadFile(path(c.name));
     const std::string repaired = Repaired(c.name);
+    // The copy "take.raw.<pid>", or the pipe to its compressor.
+    const std::string written = compressed ? "/var/tmp/compofstream0." : path(c.name) + ".";
     for (int tenth = 0; tenth < 10; ++tenth) {
       SCOPED_TRACE(tenth);
-      WriteFile(path(c.name), original);
       const long long point = static_cast<long long>(repaired.size()) * tenth / 10;
+      FaultPoint fault("hdrmend", written, point, SIGKILL);
       CommandOptions options;
-      // The whole copy takes milliseconds; at the lowest priority the command
-      // cannot run past the kill point while a busy machine keeps the watcher
-      // below from being scheduled.
-      options.niceness = 19;
-      bool killed = false;
-      long long before = -1;  // written when the copy appeared
-      options.whileRunning = [&](pid_t pid) {
-        // The copy takes a fraction of a second: look closer than the runner.
-        const std::string temporary = path(TemporaryName(c.name, pid));
-        for (int look = 0; look < 500 && !killed && StillRunning(pid); ++look) {
-          // What the count pass's decompressor wrote is counted as ours.
-          if (before < 0 && FileSize(temporary) >= 0) before = Written(pid);
-          if (before >= 0 && Written(pid) - before >= point) {
-            killed = kill(pid, SIGKILL) == 0;
-          } else {
-            usleep(100);
-          }
-        }
-      };
+      options.env = fault.environment();
       CommandResult r = Start(c.name, options);
-      EXPECT_EQ(r.signal, SIGKILL) << "the copy ended before the kill: " << r.err;
+      ASSERT_EQ(fault.report(), fault.firedHere()) << "the kill did not come there: " << r.err;
+      EXPECT_EQ(r.signal, SIGKILL) << r.err;
 
-      // Killed after the rename the recording is repaired; before, untouched.
-      const std::string now = ReadFile(path(c.name));
-      if (now != original) {
-        EXPECT_EQ(Content(c.name), repaired);
-      }
+      EXPECT_EQ(ReadFile(path(c.name)), original);
       const std::string temporary = TemporaryName(c.name, r.pid);
-      std::set<std::string> left = Listing(dir_.path());
-      left.erase(temporary);
-      EXPECT_EQ(left, std::set<std::string>({c.name, "reference"}));
-      if (!compressed) {
-        const std::string partial = ReadFile(path(temporary));
-        EXPECT_EQ(repaired.compare(0, partial.size(), partial), 0)
-            << "the copy left behind is not a beginning of the repaired file";
-      }
+      EXPECT_EQ(Listing(dir_.path()), std::set<std::string>({c.name, "reference", temporary}));
+      EXPECT_EQ(Content(temporary), repaired.substr(0, point))
+          << "the copy left behind is not the beginning of the repaired file";
       unlink(path(temporary).c_str());
       // The pipes of the second reading stream and of the writing one.
       const std::string id = "." + std::to_string(r.pid);
@@ -329,50 +284,57 @@ TEST_F(FaultMatrix, KillAnywhereInTheCopyNeverHarmsTheRecording) {
   }
 }
 
-// gzip or gunzip killed with SIGKILL half-way through its input: the reading
-// pass, or the copy, cannot tell a dead filter's end of data from a clean one,
-// so the exit status of the filter decides.
+// gzip or gunzip killed with SIGKILL half-way through: the reading pass, or
+// the copy, cannot tell a dead filter's end of data from a clean one, so the
+// exit status of the filter decides. A decompressor is killed by the fault
+// library once it has delivered half of the recording's data. For the
+// compressor, the library stops the command once it has handed over half of
+// the copy; the test kills the compressor, then lets the command go on.
 TEST_F(FaultMatrix, FilterKilledMidwayFailsTheRepairAndKeepsTheRecording) {
   if (!haveGzip_) GTEST_SKIP() << "gzip is not installed";
   const std::string self = std::to_string(getpid());
   if (access(("/proc/" + self + "/task/" + self + "/children").c_str(), R_OK) != 0) {
     GTEST_SKIP() << "this system does not list the children of a process in /proc";
   }
-  struct Case {
-    const char* what;
-    const char* option;  // of the gzip that is killed
-    bool duringCopy;     // else while counting, before the copy exists
-    const char* message;
-  } cases[] = {
-      {"compressor", "-9", true, "Compressor 'gzip' failed for \"<copy>\"."},
-      {"decompressor, counting", "-d", false, "Decompressor 'gunzip' failed for \"take.raw.gz\"."},
-      {"decompressor, copying", "-d", true, "Decompressor 'gunzip' failed for \"take.raw.gz\"."},
-  };
   const std::string name = "take.raw.gz";
   Generate(name, 20000);
   const std::string original = ReadFile(path(name));
-  long long copySize = 0;
-  Repaired(name, &copySize);
+  const long long half = static_cast<long long>(Content(name).size()) / 2;
+  const std::string decompressing = DecompressingProgram();
+  struct Case {
+    const char* what;
+    std::string program;  // the one that fails at the fault
+    const char* pipe;     // what it writes to
+    bool stopToKillCompressor;
+    const char* message;
+  } cases[] = {
+      {"compressor", "hdrmend", "/var/tmp/compofstream0.", true,
+       "Compressor 'gzip' failed for \"<copy>\"."},
+      {"decompressor, counting", decompressing, "/var/tmp/compifstream0.", false,
+       "Decompressor 'gunzip' failed for \"take.raw.gz\"."},
+      {"decompressor, copying", decompressing, "/var/tmp/compifstream1.", false,
+       "Decompressor 'gunzip' failed for \"take.raw.gz\"."},
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    FaultPoint fault(c.program, c.pipe, half, c.stopToKillCompressor ? SIGSTOP : SIGKILL);
     CommandOptions options;
+    options.env = fault.environment();
     pid_t victim = 0;
-    options.whileRunning = [&](pid_t pid) {
-      const long long copied = FileSize(path(TemporaryName(name, pid)));
-      if (victim != 0 || (copied >= 0) != c.duringCopy) return;
-      pid_t filter = GzipChild(pid, c.option);
-      if (filter == 0) return;
-      const bool halfway =
-          c.option == std::string("-9")
-              ? copied >= copySize / 2
-              : InputPosition(filter) >= static_cast<long long>(original.size()) / 2;
-      if (halfway && kill(filter, SIGKILL) == 0) victim = filter;
-    };
+    if (c.stopToKillCompressor) {
+      options.whenStopped = [&](pid_t pid) {
+        victim = ChildReading(pid, c.pipe + std::to_string(pid));
+        if (victim != 0) kill(victim, SIGKILL);
+      };
+    }
     CommandResult r = Run(name, options);
-    ASSERT_NE(victim, 0) << "the run ended before the filter got half-way: " << r.err;
+    ASSERT_EQ(fault.report(), fault.firedHere()) << c.program << " never got half-way: " << r.err;
+    if (c.stopToKillCompressor) {
+      ASSERT_NE(victim, 0) << "no compressor read the pipe when the command stopped";
+    }
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(ReadFile(path(name)), original);
-    EXPECT_EQ(Listing(dir_.path()), std::set<std::string>({name, "reference"}));
+    EXPECT_EQ(Listing(dir_.path()), std::set<std::string>({name}));
     const std::string message = NamingCopy(c.message, TemporaryName(name, r.pid));
     EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
   }
@@ -444,6 +406,10 @@ const char kPrivateVarTmp[] =
     "exit $status\n";
 
 TEST_F(FaultMatrix, VarTmpUnusableOrHoldingStalePipes) {
+  if (!testsupport::RunningAsRoot()) {
+    GTEST_SKIP() << "needs root: a private /var/tmp takes mount and process namespaces, and the "
+                    "stale pipes of another user are made by chown";
+  }
   const std::string unshare = FindProgram("unshare");
   const std::string setpriv = FindProgram("setpriv");
   const std::vector<std::string> isolated = {"-m", "-p", "-f", "--propagation", "private"};
@@ -453,6 +419,7 @@ TEST_F(FaultMatrix, VarTmpUnusableOrHoldingStalePipes) {
     GTEST_SKIP() << "no private mount and process namespaces here (needs unshare and root)";
   }
   if (!haveGzip_) GTEST_SKIP() << "gzip is not installed";
+  const UnprivilegedCommand unprivileged(HDRMEND_BINARY);
   // Leftovers for every process id the namespace can give the command.
   std::set<std::string> stale;
   std::string staleNames;
@@ -478,12 +445,14 @@ TEST_F(FaultMatrix, VarTmpUnusableOrHoldingStalePipes) {
        false},
       {"stale pipes of ours", "mkfifo -m 600" + staleNames, false, "take.raw.gz", nullptr, true},
       {"stale pipes of another user",
-       "mkfifo -m 600" + staleNames + " && chown " + std::to_string(kNobody) + staleNames, false,
-       "take.raw.gz", "File exists", true},
+       "mkfifo -m 600" + staleNames + " && chown " +
+           std::to_string(testsupport::UnprivilegedUser().uid) + staleNames,
+       false, "take.raw.gz", "File exists", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    if (c.unprivileged && setpriv.empty()) continue;
+    // Without setpriv, or a user to switch to, the case cannot be made.
+    if (c.unprivileged && (setpriv.empty() || !unprivileged.whyNot().empty())) continue;
     Generate(c.name, 300);
     const std::string original = ReadFile(path(c.name));
     const std::string repaired = Repaired(c.name);
@@ -493,13 +462,14 @@ TEST_F(FaultMatrix, VarTmpUnusableOrHoldingStalePipes) {
       args.push_back(arg);
     }
     if (c.unprivileged) {
-      const std::string nobody = std::to_string(kNobody);
       for (const std::string& arg :
-           {setpriv, "--reuid=" + nobody, "--regid=" + nobody, std::string("--clear-groups")}) {
+           {setpriv, "--reuid=" + std::to_string(unprivileged.uid()),
+            "--regid=" + std::to_string(unprivileged.gid()), std::string("--clear-groups")}) {
         args.push_back(arg);
       }
     }
-    args.push_back(HDRMEND_BINARY);
+    // The unprivileged user runs a copy it can reach.
+    args.push_back(c.unprivileged ? unprivileged.program() : HDRMEND_BINARY);
     args.push_back(c.name);
     CommandOptions options;
     options.directory = dir_.path();
@@ -537,50 +507,60 @@ TEST_F(FaultMatrix, VarTmpUnusableOrHoldingStalePipes) {
   }
 }
 
-// Run as an unprivileged user: permissions stop root from nothing.
+// Run where permissions apply: as this user, or as root switched to an
+// unprivileged user, since permissions stop root from nothing.
 TEST_F(FaultMatrix, UnreadableFileAndUnwritableDirectoryAsAnUnprivilegedUser) {
-  ASSERT_EQ(mkdir(path("open").c_str(), 0777), 0);
+  const UnprivilegedCommand unprivileged(HDRMEND_BINARY);
+  if (!unprivileged.whyNot().empty()) GTEST_SKIP() << unprivileged.whyNot();
+  ASSERT_EQ(mkdir(path("open").c_str(), 0755), 0);
   ASSERT_EQ(mkdir(path("locked").c_str(), 0755), 0);
   struct Case {
     const char* name;
     mode_t mode;
+    mode_t folderMode;                  // while the command runs
     std::vector<std::string> messages;  // "<copy>" is the copy's name
   } cases[] = {
       {"open/take.raw",
        0,
+       0777,
        {"Unable to read \"open/take.raw\".",
         "Insufficient access to read file.  Check permissions."}},
       {"open/take.raw.gz",
        0,
+       0777,
        {"Unable to read \"open/take.raw.gz\".",
         "Insufficient access to read file.  Check permissions."}},
       {"locked/take.raw",
        0644,
+       0555,
        {"File \"<copy>\" is unwritable.",
         "Insufficient access to create file in \"locked\".  Check permissions."}},
       {"locked/take.raw.gz",
        0644,
+       0555,
        {"File \"<copy>\" is unwritable.",
         "Insufficient access to create file in \"locked\".  Check permissions."}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     if (EndsWith(c.name, ".gz") && !haveGzip_) continue;
+    const std::string name = c.name;
+    const std::string folder = path(name.substr(0, name.find('/')));
     Generate(c.name, 100);
-    ASSERT_EQ(chmod(path(c.name).c_str(), c.mode), 0);
     const std::string original = ReadFile(path(c.name));
-    CommandOptions options;
-    options.uid = kNobody;
-    options.gid = kNobody;
-    CommandResult r = Run(c.name, options);
+    ASSERT_EQ(chmod(path(c.name).c_str(), c.mode), 0);
+    ASSERT_EQ(chmod(folder.c_str(), c.folderMode), 0);
+    CommandResult r = Run(c.name, unprivileged.apply(CommandOptions()), unprivileged.program());
+    // Opened up again, so that this user may read and remove what is left.
+    chmod(folder.c_str(), 0755);
+    chmod(path(c.name).c_str(), 0644);
     EXPECT_EQ(r.status, 1);
     std::vector<std::string> messages = c.messages;
     for (std::string& m : messages) m = NamingCopy(m, TemporaryName(c.name, r.pid));
     const std::string counts = c.mode == 0 ? "" : CountReport(105, 100);
     EXPECT_EQ(r.err, counts + Block(messages));
     EXPECT_EQ(ReadFile(path(c.name)), original);
-    const std::string name = c.name;
-    EXPECT_EQ(Listing(path(name.substr(0, name.find('/')))).size(), 1u);
+    EXPECT_EQ(Listing(folder).size(), 1u);
     unlink(path(c.name).c_str());
   }
 }

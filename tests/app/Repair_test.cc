@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/CommandRunner.h"
+#include "app/UnprivilegedCommand.h"
 #include "foundation/ZnMessage.h"
 #include "rawdata/ZrRDFileReader.h"
 #include "rawdata/ZrRDFileWriter.h"
@@ -194,10 +195,12 @@ class RepairTest : public ::testing::Test {
   std::string path(const std::string& name) const { return dir_ / name; }
 
   // Runs the command on `name`, relative to the scratch directory.
-  CommandResult Repair(const std::string& name, CommandOptions options = CommandOptions()) {
+  // Runs the command (`program`: a copy of it) on `name`.
+  CommandResult Repair(const std::string& name, CommandOptions options = CommandOptions(),
+                       const std::string& program = HDRMEND_BINARY) {
     if (options.directory.empty()) options.directory = dir_.path();
     options.timeoutSeconds = 30;
-    CommandResult r = RunCommand(HDRMEND_BINARY, {name}, options);
+    CommandResult r = RunCommand(program, {name}, options);
     children_.insert(r.pid);
     return r;
   }
@@ -732,16 +735,16 @@ TEST_F(RepairTest, CopyThatCannotBeCreatedLeavesTheFile) {
   EXPECT_EQ(Listing(), std::set<std::string>({name}));
 }
 
-// Run as root, the command drops to an unprivileged user, whom permissions stop.
+// Run as root, the command drops to an unprivileged user, whom permissions
+// stop; run as any other user, it stays that user.
 TEST_F(RepairTest, PermissionsThatForbidTheRepairAreReported) {
-  CommandOptions unprivileged;
-  if (geteuid() == 0) {
-    unprivileged.uid = unprivileged.gid = 65534;
-    ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);
-  }
+  const UnprivilegedCommand command(HDRMEND_BINARY);
+  if (!command.whyNot().empty()) GTEST_SKIP() << command.whyNot();
+  const CommandOptions unprivileged = command.apply(CommandOptions());
+  ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);
   ASSERT_EQ(Generate(Recording(), "locked.raw"), 0);
   ASSERT_EQ(chmod(path("locked.raw").c_str(), 0), 0);
-  CommandResult r = Repair("locked.raw", unprivileged);
+  CommandResult r = Repair("locked.raw", unprivileged, command.program());
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err,
             "\n\nERROR: Unable to read \"locked.raw\".\n"
@@ -751,7 +754,7 @@ TEST_F(RepairTest, PermissionsThatForbidTheRepairAreReported) {
   ASSERT_EQ(Generate(Recording().claiming(4), "ro/x.raw"), 0);
   const std::string bytes = ReadFile(path("ro/x.raw"));
   ASSERT_EQ(chmod(path("ro").c_str(), 0555), 0);
-  r = Repair("ro/x.raw", unprivileged);
+  r = Repair("ro/x.raw", unprivileged, command.program());
   chmod(path("ro").c_str(), 0755);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, WithPid(CountReport(4, 20) +

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "foundation/ZnMessage.h"
+#include "support/Unprivileged.h"
 #include "system/SystemTestSupport.h"
 
 namespace {
@@ -16,6 +17,7 @@ namespace {
 using testsupport::Exists;
 using testsupport::MessageTexts;
 using testsupport::ReadFile;
+using testsupport::RunWherePermissionsApply;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 using Texts = std::vector<std::string>;
@@ -33,8 +35,14 @@ class FileUtilsTest : public ::testing::Test {
   TempDir dir_;
 };
 
-#define SKIP_AS_ROOT() \
-  if (geteuid() == 0) GTEST_SKIP() << "permissions do not stop root"
+// Permissions do not stop root: as root, these checks run as an unprivileged
+// user, who must reach the scratch directory.
+#define AS_UNPRIVILEGED_USER(checks)                                      \
+  do {                                                                    \
+    ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);                       \
+    const std::string whyNot = RunWherePermissionsApply([&] { checks; }); \
+    if (!whyNot.empty()) GTEST_SKIP() << whyNot;                          \
+  } while (false)
 
 TEST_F(FileUtilsTest, PlainTestsByKindOfFile) {
   WriteFile(Path("file"), "12345");
@@ -93,12 +101,13 @@ TEST_F(FileUtilsTest, CanReadExplainsWhyNot) {
 }
 
 TEST_F(FileUtilsTest, CanReadRefusesAFileWithoutReadPermission) {
-  SKIP_AS_ROOT();
   WriteFile(Path("secret"), "x");
   chmod(Path("secret").c_str(), 0200);
-  EXPECT_FALSE(ZnCanRead(Path("secret").c_str()));
-  EXPECT_EQ(MessageTexts(), Texts({"Insufficient access to read file.  Check permissions.",
-                                   "Unable to read \"" + Path("secret") + "\"."}));
+  AS_UNPRIVILEGED_USER({
+    EXPECT_FALSE(ZnCanRead(Path("secret").c_str()));
+    EXPECT_EQ(MessageTexts(), Texts({"Insufficient access to read file.  Check permissions.",
+                                     "Unable to read \"" + Path("secret") + "\"."}));
+  });
 }
 
 TEST_F(FileUtilsTest, CanReadCompressedAcceptsACompressedForm) {
@@ -143,19 +152,20 @@ TEST_F(FileUtilsTest, CanWriteTakesABareNameFromTheCurrentDirectory) {
 }
 
 TEST_F(FileUtilsTest, CanWriteRefusesReadOnlyFilesAndDirectories) {
-  SKIP_AS_ROOT();
   WriteFile(Path("readonly"), "x");
   chmod(Path("readonly").c_str(), 0444);
-  EXPECT_FALSE(ZnCanWrite(Path("readonly").c_str()));
-  EXPECT_EQ(MessageTexts(),
-            Texts({"Insufficient access to write to existing file.  Check permissions.",
-                   "File \"" + Path("readonly") + "\" is unwritable."}));
-  ZnClearMessages();
   mkdir(Path("locked").c_str(), 0555);
-  EXPECT_FALSE(ZnCanWrite(Path("locked/new").c_str()));
-  EXPECT_EQ(MessageTexts(), Texts({"Insufficient access to create file in \"" + Path("locked") +
-                                       "\".  Check permissions.",
-                                   "File \"" + Path("locked/new") + "\" is unwritable."}));
+  AS_UNPRIVILEGED_USER({
+    EXPECT_FALSE(ZnCanWrite(Path("readonly").c_str()));
+    EXPECT_EQ(MessageTexts(),
+              Texts({"Insufficient access to write to existing file.  Check permissions.",
+                     "File \"" + Path("readonly") + "\" is unwritable."}));
+    ZnClearMessages();
+    EXPECT_FALSE(ZnCanWrite(Path("locked/new").c_str()));
+    EXPECT_EQ(MessageTexts(), Texts({"Insufficient access to create file in \"" + Path("locked") +
+                                         "\".  Check permissions.",
+                                     "File \"" + Path("locked/new") + "\" is unwritable."}));
+  });
 }
 
 TEST_F(FileUtilsTest, MakeDirectoryCreatesTheMissingParents) {
@@ -172,11 +182,12 @@ TEST_F(FileUtilsTest, MakeDirectoryCreatesTheMissingParents) {
 }
 
 TEST_F(FileUtilsTest, MakeDirectoryInAnUnwritableParentSaysSo) {
-  SKIP_AS_ROOT();
   mkdir(Path("locked").c_str(), 0555);
-  ZnStr failure;
-  EXPECT_FALSE(ZnMakeDirectory(Path("locked/new").c_str(), &failure));
-  EXPECT_EQ(Text(failure), Path("locked") + " is not writable.");
+  AS_UNPRIVILEGED_USER({
+    ZnStr failure;
+    EXPECT_FALSE(ZnMakeDirectory(Path("locked/new").c_str(), &failure));
+    EXPECT_EQ(Text(failure), Path("locked") + " is not writable.");
+  });
 }
 
 TEST_F(FileUtilsTest, CopyFileCopiesEverything) {
