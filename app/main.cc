@@ -12,6 +12,7 @@
 
 #include "app/FrameCountRepair.h"
 #include "foundation/ZnStr.h"
+#include "system/ZnCleanup.h"
 
 namespace {
 
@@ -48,5 +49,7 @@ int main(int argc, char** argv) {
     PrintVersion();
     return EXIT_SUCCESS;
   }
+  // A run that is interrupted removes what it made and stops its filters.
+  ZnInstallInterruptHandlers();
   return RepairFrameCount(argv[0], argv[1]);
 }

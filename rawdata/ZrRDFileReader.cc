@@ -36,6 +36,17 @@ ZrRDFileReader::ZrRDFileReader(const char* path) : name_(path != nullptr ? path 
   readHeader();
 }
 
+ZrRDFileReader::ZrRDFileReader(int fd, const char* name) : name_(name != nullptr ? name : "") {
+  ownedStream_ = new ZnCompIFStream(fd, name_.c_str());
+  if (ownedStream_->fail()) {
+    delete ownedStream_;
+    ownedStream_ = nullptr;
+    return;
+  }
+  stream_ = ownedStream_;
+  readHeader();
+}
+
 ZrRDFileReader::ZrRDFileReader(std::istream& in, const char* name) : stream_(&in) {
   if (name != nullptr) name_ = name;
   readHeader();

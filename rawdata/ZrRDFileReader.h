@@ -42,6 +42,11 @@ class ZrRDFileReader {
   // messages, also for a binary counts header cut short by the end, and after
   // "Invalid number of cameras %d." for a text count below 0 or above 65535.
   explicit ZrRDFileReader(const char* path);
+  // Opens a stream on a duplicate of `fd`, a file the caller opened and
+  // still owns, read from its current offset; `name` chooses the
+  // decompressor by its extension and names the file in messages. Nothing
+  // opens the file by name again. Messages as for opening by name.
+  ZrRDFileReader(int fd, const char* name);
   // Reads the header from the stream's current position. `name`, when given,
   // names the stream in messages.
   explicit ZrRDFileReader(std::istream& in, const char* name = nullptr);

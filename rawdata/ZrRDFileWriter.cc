@@ -27,6 +27,35 @@ ZrRDFileWriter::ZrRDFileWriter(const char* path, int frames, int cameras, ZrRDFo
   checkStream(errno);
 }
 
+ZrRDFileWriter::ZrRDFileWriter(int fd, const char* name, int frames, int cameras,
+                               ZrRDFormat format)
+    : format_(format), name_(name != nullptr ? name : "") {
+  failed_ = true;
+  errno = 0;
+  stream_ = new ZnCompOFStream(fd, name_.c_str());
+  if (stream_->fail()) {
+    const int error = errno;
+    delete stream_;
+    stream_ = nullptr;
+    // A filter that could not start has said why; a descriptor that could
+    // not be taken has only its error number.
+    if (!ZnMessages.errorPending() && error != 0) {
+      char* text = ZnErrorText(error);
+      if (text != nullptr) {
+        ZnReportError("%s.", text);
+        free(text);
+      }
+    }
+    ZnReportError("Unable to open \"%s\".", name_.c_str());
+    return;
+  }
+  out_ = stream_;
+  failed_ = false;
+  errno = 0;
+  ZrRDWriteFileHeader(*out_, format_, frames, cameras);
+  checkStream(errno);
+}
+
 ZrRDFileWriter::ZrRDFileWriter(std::ostream& out, int frames, int cameras, ZrRDFormat format,
                                const char* name)
     : out_(&out), format_(format), name_(name != nullptr ? name : "") {

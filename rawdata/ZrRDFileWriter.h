@@ -34,6 +34,12 @@ class ZrRDFileWriter {
   // identification and version lines and the counts header; for any other
   // format value nothing, and no frame is ever written.
   ZrRDFileWriter(const char* path, int frames, int cameras, ZrRDFormat format);
+  // Writes to a duplicate of `fd`, a file the caller created and still owns
+  // (and may flush to disk, give its mode and owner, and rename once close()
+  // succeeded); `name` chooses the compressor by its extension and names the
+  // file in messages. Nothing opens the file by name. When the stream cannot
+  // be opened: "Unable to open \"<name>\"." after the system's reason.
+  ZrRDFileWriter(int fd, const char* name, int frames, int cameras, ZrRDFormat format);
   // Writes the header to the caller's stream at its position. `name`, when
   // given, names the stream in messages.
   ZrRDFileWriter(std::ostream& out, int frames, int cameras, ZrRDFormat format,

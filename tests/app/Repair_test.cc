@@ -730,7 +730,7 @@ TEST_F(RepairTest, CopyThatCannotBeCreatedLeavesTheFile) {
   CommandResult r = Repair(name);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, CountReport(3, 20) + "\n\nERROR: Unable to open\n       \"" + name + "." +
-                       std::to_string(r.pid) + "\".\n\n");
+                       std::to_string(r.pid) + "\".\n       File name too long.\n\n");
   EXPECT_EQ(ReadFile(path(name)), bytes);
   EXPECT_EQ(Listing(), std::set<std::string>({name}));
 }

@@ -1,0 +1,52 @@
+// The recording a run reads, opened once, by descriptor, and only when it is
+// a regular file.
+//
+// A named pipe without a writer, a device or a socket would block the run or
+// feed it without end, and a directory reads as nothing; so the name is
+// looked at first and refused unless it leads to a regular file, and the
+// descriptor opened then is checked again, so that a name swapped in between
+// cannot slip through. Every pass reads the same file through that
+// descriptor (through its decompressor for a compressed name), whatever
+// happens to the name meanwhile.
+//
+// Failures are reported through the message list and answered with false.
+#ifndef HDRMEND_APP_SOURCEFILE_H_
+#define HDRMEND_APP_SOURCEFILE_H_
+
+#include <sys/stat.h>
+
+#include <memory>
+
+#include "foundation/ZnStr.h"
+#include "rawdata/ZrRDFileReader.h"
+
+class SourceFile {
+ public:
+  SourceFile() = default;
+  ~SourceFile();
+  SourceFile(const SourceFile&) = delete;
+  SourceFile& operator=(const SourceFile&) = delete;
+
+  // Opens the file that `name` stands for: `name` itself, or its ".gz" or
+  // ".Z" form when only that exists. Messages: those of ZnCanRead(), or
+  // "\"<file>\" is a named pipe, not a regular file." (a character device, a
+  // block device, a socket, a special file), or "<file> is a directory.".
+  bool open(const ZnStr& name);
+
+  // A reader from the start of the file, for one pass. Its opening's
+  // messages are pending when it failed.
+  std::unique_ptr<ZrRDFileReader> reader();
+
+  // The file read (the compressed form when that is what exists).
+  const ZnStr& path() const { return path_; }
+  // Its status when it was opened: permission bits, owner, group, size.
+  const struct stat& status() const { return status_; }
+  int fd() const { return fd_; }
+
+ private:
+  ZnStr path_;
+  int fd_ = -1;
+  struct stat status_ = {};
+};
+
+#endif  // HDRMEND_APP_SOURCEFILE_H_
