@@ -70,9 +70,19 @@ CommandResult RunCommand(const std::string& program, const std::vector<std::stri
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
 
+  // A child that must wait for the parent's preparations waits on a pipe.
+  int gate[2] = {-1, -1};
+  if (options.beforeStart && pipe(gate) != 0) return result;
+
   AdoptingOrphans adopting;
   pid_t pid = fork();
   if (pid == 0) {
+    if (gate[0] >= 0) {
+      close(gate[1]);
+      char go = 0;
+      if (read(gate[0], &go, 1) != 1) _exit(126);
+      close(gate[0]);
+    }
     dup2(out, 1);
     dup2(err, 2);
     int null = open("/dev/null", O_RDONLY);
@@ -89,6 +99,14 @@ CommandResult RunCommand(const std::string& program, const std::vector<std::stri
     if (options.uid >= 0 && setuid(options.uid) != 0) _exit(126);
     execv(program.c_str(), argv.data());
     _exit(127);
+  }
+  if (gate[0] >= 0) {
+    close(gate[0]);
+    if (pid > 0) {
+      options.beforeStart(pid);
+      if (write(gate[1], "g", 1) != 1) kill(pid, SIGKILL);
+    }
+    close(gate[1]);
   }
   if (pid < 0) return result;
   result.pid = pid;
@@ -110,6 +128,8 @@ CommandResult RunCommand(const std::string& program, const std::vector<std::stri
       if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
     } else if (done > 0 && WIFSTOPPED(status)) {
       kill(done, SIGCONT);  // an adopted filter would wait for ever
+    } else if (done > 0) {
+      ++result.leftBehind;
     }
     if (done > 0) continue;
     if (time(nullptr) > deadline) {

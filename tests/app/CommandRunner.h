@@ -19,6 +19,7 @@ struct CommandResult {
   int signal = 0;         // the signal that ended the child, if any
   int stops = 0;          // how often the child was stopped by a signal
   bool timedOut = false;  // killed because it ran past the timeout
+  int leftBehind = 0;     // processes the child left running when it ended
   std::string out;        // standard output
   std::string err;        // standard error
   pid_t pid = -1;         // the child's process id, for names it made from it
@@ -28,6 +29,9 @@ struct CommandResult {
 };
 
 struct CommandOptions {
+  // Called with the child's process id before the program starts in it, for
+  // what a test must prepare by that id (names the program forms from it).
+  std::function<void(pid_t)> beforeStart;
   std::string directory;         // working directory; empty: unchanged
   std::vector<std::string> env;  // NAME=value pairs added to the environment
   long fileSizeLimit = -1;       // RLIMIT_FSIZE in bytes; -1: unchanged

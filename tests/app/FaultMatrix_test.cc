@@ -284,6 +284,42 @@ TEST_F(FaultMatrix, KillAnywhereInTheCopyNeverHarmsTheRecording) {
   }
 }
 
+// SIGINT, SIGTERM and SIGHUP (Ctrl-C, timeout, a closed terminal) at points
+// spread over the copy: the command stops its filters, removes its copy and
+// its pipes, and ends by the same signal; the recording is as it was.
+TEST_F(FaultMatrix, InterruptAnywhereLeavesNothingBehind) {
+  struct Case {
+    const char* name;
+    int frames;
+  } cases[] = {{"take.raw", 100000}, {"take.txt", 20000}, {"take.raw.gz", 20000}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const bool compressed = EndsWith(c.name, ".gz");
+    if (compressed && !haveGzip_) continue;
+    Generate(c.name, c.frames, EndsWith(c.name, ".txt") ? std::vector<std::string>{"--format", "text"}
+                                                        : std::vector<std::string>{});
+    const std::string original = ReadFile(path(c.name));
+    const std::string repaired = Repaired(c.name);
+    const std::string written = compressed ? "/var/tmp/compofstream0." : path(c.name) + ".";
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+      for (int part : {0, 3, 7}) {
+        SCOPED_TRACE(testing::Message() << "signal " << signal << " at " << part << "/10");
+        const long long point = static_cast<long long>(repaired.size()) * part / 10;
+        FaultPoint fault("hdrmend", written, point, signal);
+        CommandOptions options;
+        options.env = fault.environment();
+        CommandResult r = Run(c.name, options);
+        ASSERT_EQ(fault.report(), fault.firedHere()) << "the signal did not come there: " << r.err;
+        EXPECT_EQ(r.signal, signal) << r.err;
+        EXPECT_EQ(r.leftBehind, 0) << "filters left running";
+        EXPECT_EQ(ReadFile(path(c.name)), original);
+        EXPECT_EQ(Listing(dir_.path()), std::set<std::string>({c.name, "reference"}));
+      }
+    }
+    unlink(path(c.name).c_str());
+  }
+}
+
 // gzip or gunzip killed with SIGKILL half-way through: the reading pass, or
 // the copy, cannot tell a dead filter's end of data from a clean one, so the
 // exit status of the filter decides. A decompressor is killed by the fault

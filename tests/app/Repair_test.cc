@@ -809,6 +809,12 @@ TEST_F(RepairTest, DamageInTheMiddleIsRefusedAndNothingIsDropped) {
        [](std::string b) { return b.replace(b.find("\n5\n") + 1, 1, "0"); },
        "\n\nERROR: Unable to repair \"zero.txt\".  The file was not changed.\n"
        "       Frame record 5 is numbered 0, and more data follows it.\n\n"},
+      // A NUL before a timecode does not make it vanish.
+      {"nul.txt", Recording().text().holding(10).claiming(12).withCameras(1).withTimecodes(),
+       [](std::string b) { return b.insert(b.find("\n5 23:59:") + 3, std::string("\0 ", 2)); },
+       "\n\nERROR: Unable to repair \"nul.txt\".  The file was not changed.\n"
+       "       The header of frame record 5 cannot be read, and more data follows it.\n"
+       "       Unable to convert \"\\0 23:59:59:29\" to timecode.\n\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -890,6 +896,29 @@ TEST_F(RepairTest, WhatIsNoRegularFileIsRefusedWithoutOpeningIt) {
     EXPECT_EQ(r.err, c.block);
   }
   EXPECT_EQ(Listing(), std::set<std::string>({"pipe", "device"}));
+}
+
+// Timecodes of 50 and 60 frames per second, whose frame parts go up to 59,
+// are carried byte for byte: the repaired file is the recording with only
+// its frame count changed.
+TEST_F(RepairTest, TimecodesOfAnyFrameRateAreCopiedByteForByte) {
+  auto le32 = [](unsigned v) {
+    return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+                       static_cast<char>(v >> 24)};
+  };
+  std::string frames;
+  for (unsigned n = 1; n <= 300; ++n) {
+    const unsigned part = (n + 15) % 60;  // 0 to 59
+    frames += std::string("\x09", 1) + le32(n) + "\x04" + static_cast<char>(0) +
+              static_cast<char>(59) + static_cast<char>(n / 60 % 60) + static_cast<char>(part);
+    frames += std::string("\x01\x00", 2) + le32(0x03000200 + n);  // one camera, one glob
+  }
+  const std::string head = "Kyo Raw Data File Binary\nv1.00\n\x06\x01";
+  WriteFile(path("fast.raw"), head + std::string(1, '\0') + le32(302) + frames);
+  CommandResult r = Repair("fast.raw");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, CountReport(302, 300));
+  EXPECT_EQ(ReadFile(path("fast.raw")), head + std::string(1, '\0') + le32(300) + frames);
 }
 
 }  // namespace
