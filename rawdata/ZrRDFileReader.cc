@@ -95,8 +95,7 @@ int ZrRDFileReader::peekRecordStart() {
 
 bool ZrRDFileReader::readFrameHeader(ZrRDFrame& frame, std::string* raw) {
   const int start = peekRecordStart();
-  ZnMessage* before = ZnMessages.first();
-  const bool read = binary_ ? ZrRDReadBinaryFrameHeader(*stream_, frame, raw)
+  const bool read = binary_ ? ZrRDReadBinaryFrameHeader(*stream_, frame, raw, &warned_)
                             : ZrRDReadTextFrameHeader(*stream_, frame, raw);
   if (!read) {
     // A header read fails at the end of the data only when there was nothing
@@ -111,13 +110,6 @@ bool ZrRDFileReader::readFrameHeader(ZrRDFrame& frame, std::string* raw) {
       ending_ = Ending::kDamage;
     }
     return false;
-  }
-  if (ZnMessages.first() != before && !ZnMessages.errorPending()) {
-    if (warned_) {
-      ZnMessages.removeNewest();
-    } else {
-      warned_ = true;
-    }
   }
   ending_ = frame.number == 0 ? Ending::kTailFollows : Ending::kNone;
   currentFrameNumber_ = frame.number;

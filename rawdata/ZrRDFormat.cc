@@ -784,7 +784,8 @@ bool ZrRDReadTextCounts(std::istream& in, int* cameras, int* frames) {
   return true;
 }
 
-bool ZrRDReadBinaryFrameHeader(std::istream& in, ZrRDFrame& frame, std::string* raw) {
+bool ZrRDReadBinaryFrameHeader(std::istream& in, ZrRDFrame& frame, std::string* raw,
+                               bool* warned) {
   // Only the first 9 bytes mean anything; those the record lacks stay 0.
   unsigned char record[255];
   std::memset(record, 0, 9);
@@ -817,9 +818,10 @@ bool ZrRDReadBinaryFrameHeader(std::istream& in, ZrRDFrame& frame, std::string* 
   frame.number = le32(record);
   int parts = record[4];
   if (size <= 4 || parts == 0) return true;
-  if (parts < 4) {
+  if (parts < 4 && (warned == nullptr || !*warned)) {
     // The timecode bytes are there, so they are kept; the writer never
     // produces such a count, so the user is told.
+    if (warned != nullptr) *warned = true;
     ZnOSStream message;
     message << "Invalid timecode for frame " << frame.number;
     ZnReportWarning(ZnStr(message.str()));

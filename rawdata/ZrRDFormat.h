@@ -83,8 +83,11 @@ bool ZrRDReadTextCounts(std::istream& in, int* cameras, int* frames);
 // is then unchanged and its timecode absent. When `raw` is given and the
 // header was read, it gets the record's bytes as they stand, size byte first:
 // a copy that carries them keeps every timecode exactly, whatever its frame
-// rate (the packed form holds frame parts up to 29 only).
-bool ZrRDReadBinaryFrameHeader(std::istream& in, ZrRDFrame& frame, std::string* raw = nullptr);
+// rate (the packed form holds frame parts up to 29 only). When `warned` is
+// given, the warning is reported only while *warned is false, which it then
+// becomes: a caller reading many headers passes it on once.
+bool ZrRDReadBinaryFrameHeader(std::istream& in, ZrRDFrame& frame, std::string* raw = nullptr,
+                               bool* warned = nullptr);
 
 // Reads a text frame header line: the frame number and, on the rest of the
 // line, an optional timecode (a rate after a slash is kept). The line is read
