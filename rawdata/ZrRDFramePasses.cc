@@ -12,7 +12,8 @@ void DropMessagesSince(const ZnMessage* mark) {
 
 }  // namespace
 
-ZrRDCountEnd ZrRDCountFrames(ZrRDFileReader& reader, int64_t* counted, int64_t limit) {
+ZrRDCountEnd ZrRDCountFrames(ZrRDFileReader& reader, int64_t* counted, int64_t limit,
+                             const std::function<void(int64_t)>& progress) {
   *counted = 0;
   const ZnMessage* mark = nullptr;
   for (;;) {
@@ -26,6 +27,7 @@ ZrRDCountEnd ZrRDCountFrames(ZrRDFileReader& reader, int64_t* counted, int64_t l
     ++*counted;
     // The frames only need to be readable; nothing of them is kept.
     if (!reader.skipFrame()) return ZrRDCountEnd::kFrameDamaged;
+    if (progress) progress(*counted);
   }
   // Either a header that could not be read (its messages are pending) or a
   // frame numbered 0.

@@ -42,8 +42,10 @@ enum class ZrRDCountEnd {
 //  - kTooManyFrames: "The recording holds more than <limit> frames, more than
 //    its header can state." (a header's count is an int; `limit` is lower
 //    only in tests).
-// Frame records are counted from 1 at the reader's position.
-ZrRDCountEnd ZrRDCountFrames(ZrRDFileReader& reader, int64_t* counted, int64_t limit = INT_MAX);
+// Frame records are counted from 1 at the reader's position. `progress`,
+// when given, is told the frames counted so far after each.
+ZrRDCountEnd ZrRDCountFrames(ZrRDFileReader& reader, int64_t* counted, int64_t limit = INT_MAX,
+                             const std::function<void(int64_t)>& progress = nullptr);
 
 // Copies the next `frames` frames from the reader to the writer (see
 // ZrRDFileWriter::copyFrame()), then makes sure the data ends right there, as
