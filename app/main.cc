@@ -11,6 +11,7 @@
 #include <iostream>
 
 #include "app/FrameCountRepair.h"
+#include "app/Salvage.h"
 #include "foundation/ZnStr.h"
 #include "system/ZnCleanup.h"
 
@@ -51,5 +52,6 @@ int main(int argc, char** argv) {
   }
   // A run that is interrupted removes what it made and stops its filters.
   ZnInstallInterruptHandlers();
+  if (argument == "--salvage") return SalvageRecording(argv[0], argv[2]);
   return RepairFrameCount(argv[0], argv[1]);
 }

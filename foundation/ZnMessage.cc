@@ -163,6 +163,10 @@ void ZnMessageList::clear() {
   first_ = nullptr;
 }
 
+void ZnMessageList::removeNewerThan(const ZnMessage* mark) {
+  while (first_ != nullptr && first_ != mark) removeNewest();
+}
+
 void ZnMessageList::removeNewest() {
   ZnMessage* newest = first_;
   if (newest == nullptr) return;

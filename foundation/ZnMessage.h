@@ -83,6 +83,9 @@ class ZnMessageList {
   // Frees the newest message, leaving the older ones pending; for a caller
   // that passes on only the first of messages that repeat.
   void removeNewest();
+  // Frees the messages reported since `mark` was the newest (null: since the
+  // list was empty), leaving what was pending before.
+  void removeNewerThan(const ZnMessage* mark);
 
  private:
   ZnMessage* first_;

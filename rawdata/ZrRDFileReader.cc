@@ -33,6 +33,7 @@ ZrRDFileReader::ZrRDFileReader(const char* path) : name_(path != nullptr ? path 
     return;
   }
   stream_ = ownedStream_;
+  ownedBuffer_ = ownedStream_->rdbuf();
   readHeader();
 }
 
@@ -44,6 +45,7 @@ ZrRDFileReader::ZrRDFileReader(int fd, const char* name) : name_(name != nullptr
     return;
   }
   stream_ = ownedStream_;
+  ownedBuffer_ = ownedStream_->rdbuf();
   readHeader();
 }
 
@@ -228,6 +230,28 @@ bool ZrRDFileReader::readNextFrame(ZrRDFrame& frame) {
   return readFrame(frame);
 }
 
+int64_t ZrRDFileReader::position() const {
+  if (stream_ == nullptr) return -1;
+  if (ownedBuffer_ != nullptr) return ownedBuffer_->position();
+  if (stream_->rdbuf() == nullptr) return -1;
+  return static_cast<int64_t>(stream_->rdbuf()->pubseekoff(0, std::ios::cur, std::ios::in));
+}
+
+bool ZrRDFileReader::seekable() const {
+  if (stream_ == nullptr || stream_->rdbuf() == nullptr) return false;
+  return stream_->rdbuf()->pubseekoff(0, std::ios::cur, std::ios::in) != std::streampos(-1);
+}
+
+bool ZrRDFileReader::resumeAt(int64_t position) {
+  if (stream_ == nullptr || stream_->rdbuf() == nullptr || position < 0) return false;
+  if (stream_->rdbuf()->pubseekpos(std::streampos(position), std::ios::in) == std::streampos(-1)) {
+    return false;
+  }
+  stream_->clear();
+  ending_ = Ending::kNone;
+  return true;
+}
+
 bool ZrRDFileReader::checkSeekable() {
   // Asked of the buffer, which answers whatever the stream's state.
   if (stream_->rdbuf() != nullptr &&
@@ -324,6 +348,7 @@ bool ZrRDFileReader::close() {
     if (ZnMessages.first() != before && ZnMessages.errorPending()) ok = false;
     delete ownedStream_;
     ownedStream_ = nullptr;
+    ownedBuffer_ = nullptr;
   }
   stream_ = nullptr;
   index_.clear();

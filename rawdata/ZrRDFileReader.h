@@ -22,6 +22,7 @@
 #ifndef HDRMEND_RAWDATA_ZRRDFILEREADER_H_
 #define HDRMEND_RAWDATA_ZRRDFILEREADER_H_
 
+#include <cstdint>
 #include <istream>
 #include <optional>
 #include <string>
@@ -33,6 +34,7 @@
 #include "rawdata/ZrRDFrame.h"
 
 class ZnCompIFStream;
+class ZnFdStreamBuf;
 
 class ZrRDFileReader {
  public:
@@ -119,6 +121,21 @@ class ZrRDFileReader {
   // pipe, which tells nothing).
   void drain();
 
+  // Where the next read starts, in bytes of the (decompressed) data from its
+  // beginning; -1 when the stream cannot tell. Costs no system call on the
+  // reader's own stream.
+  int64_t position() const;
+  // Whether resumeAt() can position the stream: not on a pipe.
+  bool seekable() const;
+  // Goes on reading frames from `position` (as position() gives it), for a
+  // caller that found by other means where frames start again: the stream's
+  // state is cleared, and so is how the data may have ended. False when the
+  // stream cannot be positioned.
+  bool resumeAt(int64_t position);
+  // The stream the frames come from, for a caller that looks at bytes before
+  // it decides where to resume; null when the reader has none.
+  std::istream* stream() const { return stream_; }
+
   // Records where every remaining frame starts, by frame number, reading
   // until framesRead() reaches frameCount(); then goes back to the first frame
   // scanned and sets framesRead() to 0. Frames numbered below 1 are not
@@ -161,6 +178,8 @@ class ZrRDFileReader {
 
   std::istream* stream_ = nullptr;
   ZnCompIFStream* ownedStream_ = nullptr;
+  // The owned stream's buffer, which tells its position for nothing.
+  ZnFdStreamBuf* ownedBuffer_ = nullptr;
   ZnStr name_;
   bool binary_ = false;
   int frameCount_ = 0;

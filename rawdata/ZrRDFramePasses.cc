@@ -2,15 +2,6 @@
 
 #include "foundation/ZnMessage.h"
 
-namespace {
-
-// Drops the messages reported since `mark` was the newest, leaving what the
-// caller had pending.
-void DropMessagesSince(const ZnMessage* mark) {
-  while (ZnMessages.first() != nullptr && ZnMessages.first() != mark) ZnMessages.removeNewest();
-}
-
-}  // namespace
 
 ZrRDCountEnd ZrRDCountFrames(ZrRDFileReader& reader, int64_t* counted, int64_t limit,
                              const std::function<void(int64_t)>& progress) {
@@ -33,7 +24,7 @@ ZrRDCountEnd ZrRDCountFrames(ZrRDFileReader& reader, int64_t* counted, int64_t l
   // frame numbered 0.
   const bool unreadable = ZnMessages.errorPending();
   if (reader.atEndOfData()) {
-    DropMessagesSince(mark);
+    ZnMessages.removeNewerThan(mark);
     return ZrRDCountEnd::kClean;
   }
   const long long record = static_cast<long long>(*counted) + 1;
@@ -56,7 +47,7 @@ bool ZrRDCopyFrames(ZrRDFileReader& reader, ZrRDFileWriter& writer, int64_t fram
   // there now means the recording is not what was counted.
   const ZnMessage* mark = ZnMessages.first();
   const bool ended = reader.nextFrameNumber() == 0 && reader.atEndOfData();
-  DropMessagesSince(mark);
+  ZnMessages.removeNewerThan(mark);
   if (ended) return true;
   ZnReportError("The recording changed after its frames were counted.");
   return false;

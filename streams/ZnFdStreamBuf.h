@@ -61,6 +61,10 @@ class ZnFdStreamBuf : public std::streambuf {
   // The error number of the first failed read or write since open(); 0 when
   // none failed.
   int error() const { return error_; }
+  // For a reading buffer, where the next byte read comes from: the file
+  // offset, or for a pipe the bytes that came through it before; no system
+  // call. -1 for a writing buffer.
+  off_t position() const { return reading_ ? offset_ - (egptr() - gptr()) : -1; }
 
  protected:
   int_type underflow() override;
