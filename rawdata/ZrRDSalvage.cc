@@ -146,6 +146,10 @@ bool TextFramesFrom(ZrRDFileReader& reader, int64_t at, int64_t floor) {
 
 bool IsDigitOrSign(int c) { return (c >= '0' && c <= '9') || c == '+' || c == '-'; }
 
+// Whether a number token could go on through c: a text frame number starts
+// after anything else.
+bool InNumber(int c) { return IsDigitOrSign(c) || c == '.' || c == 'e' || c == 'E'; }
+
 // The first place after `from` where frames read whole again; -1 when there
 // is none.
 int64_t Resynchronise(ZrRDFileReader& reader, Bytes& bytes, int64_t from, int64_t floor) {
@@ -155,8 +159,8 @@ int64_t Resynchronise(ZrRDFileReader& reader, Bytes& bytes, int64_t from, int64_
   for (int64_t p = from;; ++p) {
     const int c = bytes.at(p);
     if (c < 0) return -1;
-    // A text frame starts a line; its number is the first thing on it.
-    const bool candidate = binary ? c == 4 || c == 9 : previous == '\n' && IsDigitOrSign(c);
+    // A text frame starts with its number, where no number token was going on.
+    const bool candidate = binary ? c == 4 || c == 9 : IsDigitOrSign(c) && !InNumber(previous);
     previous = c;
     if (!candidate) continue;
     if (binary ? BinaryFramesFrom(bytes, p, cameras, floor) : TextFramesFrom(reader, p, floor)) {
