@@ -161,17 +161,21 @@ class FaultMatrix : public ::testing::Test {
 
   // Runs the command (`program`: a copy of it) on `name`, relative to the
   // scratch directory.
+  // A further argument, when given, follows `name` (`name` is then an option).
   CommandResult Start(const std::string& name, CommandOptions options = CommandOptions(),
-                      const std::string& program = HDRMEND_BINARY) {
+                      const std::string& program = HDRMEND_BINARY,
+                      const std::string& file = "") {
     if (options.directory.empty()) options.directory = dir_.path();
     options.timeoutSeconds = 60;
-    return RunCommand(program, {name}, options);
+    std::vector<std::string> args = {name};
+    if (!file.empty()) args.push_back(file);
+    return RunCommand(program, args, options);
   }
 
   // Start() for a run that must end on its own, and leave no pipe.
   CommandResult Run(const std::string& name, CommandOptions options = CommandOptions(),
-                    const std::string& program = HDRMEND_BINARY) {
-    CommandResult r = Start(name, options, program);
+                    const std::string& program = HDRMEND_BINARY, const std::string& file = "") {
+    CommandResult r = Start(name, options, program, file);
     EXPECT_FALSE(r.timedOut) << r.err;
     EXPECT_EQ(r.out, "");
     ExpectNoPipesOf(r.pid);
@@ -281,6 +285,66 @@ TEST_F(FaultMatrix, KillAnywhereInTheCopyNeverHarmsTheRecording) {
       for (const std::string& pipe : pipes) unlink(("/var/tmp/" + pipe).c_str());
     }
     unlink(path(c.name).c_str());
+  }
+}
+
+// A salvage under the same faults: a write that fails, or a kill, at points
+// spread over its copy leaves the damaged recording as it was and keeps no
+// original, since the original is kept only once the copy is complete.
+TEST_F(FaultMatrix, SalvageUnderFaultsKeepsTheRecording) {
+  for (const char* name : {"take.raw", "take.raw.gz"}) {
+    SCOPED_TRACE(name);
+    const bool compressed = EndsWith(name, ".gz");
+    if (compressed && !haveGzip_) continue;
+    Generate("whole.raw", 4000);
+    // Damage in the middle: a stretch overwritten with garbage.
+    std::string bytes = ReadFile(path("whole.raw"));
+    for (std::size_t k = bytes.size() / 2; k < bytes.size() / 2 + 300; ++k) bytes[k] = 'x';
+    unlink(path("whole.raw").c_str());
+    if (compressed) {
+      WriteFile(path("plain"), bytes);
+      bytes = RunCommand(FindProgram("gzip"), {"-9", "-c", path("plain")}).out;
+      unlink(path("plain").c_str());
+    }
+    WriteFile(path(name), bytes);
+    mkdir(path("reference").c_str(), 0755);
+    WriteFile(path(std::string("reference/") + name), bytes);
+    CommandOptions reference;
+    reference.directory = path("reference");
+    ASSERT_EQ(RunCommand(HDRMEND_BINARY, {"--salvage", name}, reference).status, 0);
+    const long long copySize = FileSize(path(std::string("reference/") + name));
+    const std::string salvaged = Content(std::string("reference/") + name);
+    for (const std::string& left : Listing(path("reference"))) unlink(path("reference/" + left).c_str());
+    const std::string written = compressed ? "/var/tmp/compofstream0." : path(name) + ".";
+    for (int part : {1, 5, 9}) {
+      SCOPED_TRACE(part);
+      {
+        CommandOptions options;
+        options.fileSizeLimit = std::max(4096LL, copySize * part / 10);
+        options.ignoreSigxfsz = true;
+        CommandResult r = Run(std::string("--salvage"), options, HDRMEND_BINARY, name);
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_EQ(ReadFile(path(name)), bytes);
+        EXPECT_EQ(Listing(dir_.path()), std::set<std::string>({name, "reference"}));
+      }
+      {
+        FaultPoint fault("hdrmend", written, static_cast<long long>(salvaged.size()) * part / 10,
+                         SIGKILL);
+        CommandOptions options;
+        options.env = fault.environment();
+        CommandResult r = Start(std::string("--salvage"), options, HDRMEND_BINARY, name);
+        ASSERT_EQ(fault.report(), fault.firedHere()) << r.err;
+        EXPECT_EQ(r.signal, SIGKILL);
+        EXPECT_EQ(ReadFile(path(name)), bytes);
+        const std::string temporary = TemporaryName(name, r.pid);
+        EXPECT_EQ(Listing(dir_.path()), std::set<std::string>({name, "reference", temporary}));
+        unlink(path(temporary).c_str());
+        for (const std::string& pipe : PipesOf(r.pid, Listing("/var/tmp"))) {
+          unlink(("/var/tmp/" + pipe).c_str());
+        }
+      }
+    }
+    unlink(path(name).c_str());
   }
 }
 
