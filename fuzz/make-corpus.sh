@@ -8,7 +8,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 corpus=$here/corpus
 
 rm -rf "$corpus"
-mkdir -p "$corpus"/{rdreader,rdset,rddamage,timecode,str,wordwrap}
+mkdir -p "$corpus"/{rdreader,rdset,rddamage,rdsalvage,timecode,str,wordwrap}
 
 # Raw data files: small, in both encodings, with and without timecodes, with
 # headers that claim too many or too few frames, odd numbering, and cut short
@@ -52,6 +52,8 @@ damage=$corpus/rddamage
 { cat "$raw/seed10"; printf '0\n'; } > "$damage/seed44"
 tr '\n' '\r' < "$raw/seed10" > "$damage/seed45"
 { cat "$raw/seed10"; printf '9 \000 01:02:03:04\n'; } > "$damage/seed46"
+# The salvage target starts from the same damage.
+cp "$damage"/* "$corpus/rdsalvage/"
 
 # Timecodes in every form the parser takes, and near misses.
 tc=$corpus/timecode
