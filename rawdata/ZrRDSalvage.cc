@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "foundation/ZnMessage.h"
 
@@ -24,17 +25,17 @@ class Bytes {
   // failure.
   int64_t read(int64_t at, std::size_t n, char* out) {
     if (at >= start_ && at + static_cast<int64_t>(n) <= start_ + length_) {
-      std::memcpy(out, block_.data() + (at - start_), n);
+      std::memcpy(out, block_.get() + (at - start_), n);
       return static_cast<int64_t>(n);
     }
     if (n > kBlock / 2) return source_(at, n, out);
-    block_.resize(kBlock);
-    const int64_t got = source_(at, kBlock, block_.data());
+    if (!block_) block_.reset(new char[kBlock]);
+    const int64_t got = source_(at, kBlock, block_.get());
     if (got < 0) return -1;
     start_ = at;
     length_ = got;
     const int64_t served = std::min<int64_t>(got, static_cast<int64_t>(n));
-    std::memcpy(out, block_.data(), static_cast<std::size_t>(served));
+    std::memcpy(out, block_.get(), static_cast<std::size_t>(served));
     return served;
   }
 
@@ -59,9 +60,9 @@ class Bytes {
   }
 
  private:
-  static constexpr std::size_t kBlock = 1 << 20;
+  static constexpr std::size_t kBlock = 64 * 1024;
   const ZrRDBytesAt& source_;
-  std::vector<char> block_;
+  std::unique_ptr<char[]> block_;
   int64_t start_ = 0;
   int64_t length_ = 0;
 };
@@ -123,6 +124,32 @@ bool BinaryFramesFrom(Bytes& bytes, int64_t at, int cameras, int64_t floor) {
   return true;
 }
 
+// Whether a text frame header could start at `at`, from its bytes: a frame
+// number above `floor` (not 0), then the end of the line, or blanks and a
+// timecode's first part (digits and a colon). Spares the reader the number
+// tokens of glob lines, which a damaged stretch of text is full of.
+bool TextHeaderCouldStart(Bytes& bytes, int64_t at, int64_t floor) {
+  char line[64];
+  const int64_t got = bytes.read(at, sizeof line, line);
+  int k = 0;
+  const bool negative = got > 0 && line[0] == '-';
+  if (got > 0 && (line[0] == '-' || line[0] == '+')) ++k;
+  const int digits = k;
+  int64_t value = 0;
+  while (k < got && line[k] >= '0' && line[k] <= '9' && k - digits < 11) {
+    value = value * 10 + (line[k] - '0');
+    ++k;
+  }
+  if (k == digits) return false;
+  if (negative) value = -value;
+  if (value == 0 || value <= floor) return false;
+  while (k < got && (line[k] == ' ' || line[k] == '\t')) ++k;
+  if (k == got || line[k] == '\n' || line[k] == '\r') return true;
+  const int first = k;
+  while (k < got && line[k] >= '0' && line[k] <= '9') ++k;
+  return k > first && k < got && (line[k] == ':' || line[k] == ';');
+}
+
 // The same for text frames, read by the reader from `at`.
 bool TextFramesFrom(ZrRDFileReader& reader, int64_t at, int64_t floor) {
   const ZnMessage* mark = ZnMessages.first();
@@ -163,7 +190,8 @@ int64_t Resynchronise(ZrRDFileReader& reader, Bytes& bytes, int64_t from, int64_
     const bool candidate = binary ? c == 4 || c == 9 : IsDigitOrSign(c) && !InNumber(previous);
     previous = c;
     if (!candidate) continue;
-    if (binary ? BinaryFramesFrom(bytes, p, cameras, floor) : TextFramesFrom(reader, p, floor)) {
+    if (binary ? BinaryFramesFrom(bytes, p, cameras, floor)
+               : TextHeaderCouldStart(bytes, p, floor) && TextFramesFrom(reader, p, floor)) {
       return p;
     }
   }
