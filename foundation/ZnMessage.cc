@@ -8,7 +8,7 @@
 #include "foundation/ZnWordWrap.h"
 #include "foundation/ZnSStream.h"
 
-ZnMessageList ZnMessages;
+thread_local ZnMessageList ZnMessages;
 ZnCancelHookRecord ZnCancelHook = {nullptr, nullptr};
 
 namespace {

@@ -6,7 +6,7 @@
 // The top level calls ZnFlushMessages() after each step: it prints the pending
 // messages as one block on std::cerr, empties the list and tells whether an
 // error was pending. Nothing here throws; allocation failure surfaces as the
-// standard std::bad_alloc. Single-threaded: no locking anywhere.
+// standard std::bad_alloc. No locking anywhere: each thread has its own list.
 #ifndef HDRMEND_FOUNDATION_ZNMESSAGE_H_
 #define HDRMEND_FOUNDATION_ZNMESSAGE_H_
 
@@ -91,9 +91,12 @@ class ZnMessageList {
   ZnMessage* first_;
 };
 
-// The process-wide list. Empty at start; pending messages are freed without
-// being printed at exit.
-extern ZnMessageList ZnMessages;
+// The list of the running thread: the process-wide one for a program that
+// runs single-threaded, as ours do, and one of its own for a helper thread
+// (a pass split over the cores), so that what a helper reports never
+// mixes with the main flow's messages. Empty at start; pending messages are
+// freed without being printed at exit.
+extern thread_local ZnMessageList ZnMessages;
 
 void ZnReportError(const char* fmt, ...) ZN_PRINTF_FORMAT(1, 2);
 void ZnReportError(const ZnStr& text);

@@ -237,6 +237,20 @@ int64_t ZrRDFileReader::position() const {
   return static_cast<int64_t>(stream_->rdbuf()->pubseekoff(0, std::ios::cur, std::ios::in));
 }
 
+const char* ZrRDFileReader::bufferedBytes(int64_t from, int64_t to) const {
+  if (stream_ == nullptr || stream_->rdbuf() == nullptr || to < from) return nullptr;
+  const int64_t here = position();
+  if (here < 0) return nullptr;
+  std::streambuf* buffer = stream_->rdbuf();
+  const char* next = zn_detail::GetArea::next(buffer);
+  if (next == nullptr) return nullptr;
+  if (from < here - (next - zn_detail::GetArea::begin(buffer)) ||
+      to > here + (zn_detail::GetArea::end(buffer) - next)) {
+    return nullptr;
+  }
+  return next - (here - from);
+}
+
 bool ZrRDFileReader::seekable() const {
   if (stream_ == nullptr || stream_->rdbuf() == nullptr) return false;
   return stream_->rdbuf()->pubseekoff(0, std::ios::cur, std::ios::in) != std::streampos(-1);

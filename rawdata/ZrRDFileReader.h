@@ -132,6 +132,10 @@ class ZrRDFileReader {
   // state is cleared, and so is how the data may have ended. False when the
   // stream cannot be positioned.
   bool resumeAt(int64_t position);
+  // The bytes [from, to) of the data when they are all still in the stream's
+  // buffer (read already, or read ahead), else null; valid until the next
+  // read. For a caller that looks at what it has just read.
+  const char* bufferedBytes(int64_t from, int64_t to) const;
   // The stream the frames come from, for a caller that looks at bytes before
   // it decides where to resume; null when the reader has none.
   std::istream* stream() const { return stream_; }

@@ -952,6 +952,56 @@ bool ZrRDReadTextFrameHeader(std::istream& in, ZrRDFrame& frame, std::string* ti
   return true;
 }
 
+namespace {
+
+// An int in the form the printer writes it: an optional minus, then digits
+// without a leading zero (0 itself aside). Returns its end, or null.
+const char* EncodedInt(const char* p, const char* e, bool sign) {
+  if (sign && p < e && *p == '-') ++p;
+  const char* digits = p;
+  while (p < e && zn_detail::IsDigit(*p)) ++p;
+  if (p == digits || p - digits > 10 || (*digits == '0' && p - digits > 1)) return nullptr;
+  return p;
+}
+
+}  // namespace
+
+bool ZrRDIsEncodedTextFrame(const char* p, const char* e, int cameras) {
+  // The header line.
+  p = EncodedInt(p, e, true);
+  if (p == nullptr || p == e) return false;
+  if (*p == ' ') {
+    const char* text = ++p;
+    while (p < e && *p != '\n') ++p;
+    if (p == e || p == text || IsBlank(static_cast<unsigned char>(*text)) ||
+        IsBlank(static_cast<unsigned char>(p[-1])) || std::memchr(text, '\0', p - text) != nullptr) {
+      return false;
+    }
+  }
+  if (*p++ != '\n') return false;
+  // The camera records.
+  for (int c = 0; c < cameras; ++c) {
+    if (c > 0 && (p == e || *p++ != '\n')) return false;
+    const char* countStart = p;
+    p = EncodedInt(p, e, false);
+    if (p == nullptr) return false;
+    long globs = 0;
+    for (const char* d = countStart; d < p; ++d) globs = globs * 10 + (*d - '0');
+    for (long g = 0; g < globs; ++g) {
+      if (p == e || *p++ != '\n') return false;
+      p = EncodedInt(p, e, false);
+      // Pixels, a space, two coordinate fields padded to 8 with a space
+      // between them.
+      if (p == nullptr || e - p < 18 || *p != ' ' || p[9] != ' ') return false;
+      if (PlainField(zn_detail::Load8(p + 1)) == 0 || PlainField(zn_detail::Load8(p + 10)) == 0) {
+        return false;
+      }
+      p += 18;
+    }
+  }
+  return p == e;
+}
+
 bool ZrRDReadBinaryGlobs(std::istream& in, ZrRDCamera& camera) {
   ZnStreamScanner scan(in);
   return readBinaryGlobs(scan, &camera, nullptr);

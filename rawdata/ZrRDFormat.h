@@ -152,6 +152,14 @@ bool ZrRDCopyTextCameras(std::istream& in, int cameraCount, std::ostream& out);
 // file." when the stream reached its end, "Error reading file." otherwise.
 uint16_t ZrRDRead16(std::istream& in);
 
+// Whether [p, e) is exactly what ZrRDFileReader::copyNextFrame() writes for
+// a text frame of `cameras` cameras, up to and not including the closing line
+// feed: the header line with its line feed (a frame number in its own form,
+// and a timecode text after one space, as it stands), then the camera
+// records separated by line feeds, each glob line in the encoder's form.
+// For bytes that read as a frame: such a frame can be copied as its bytes.
+bool ZrRDIsEncodedTextFrame(const char* p, const char* e, int cameras);
+
 // ---- Encoders ----
 
 // "Kyo Raw Data File Binary" and "v1.00", each with its newline. Leaves the

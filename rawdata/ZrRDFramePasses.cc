@@ -1,40 +1,196 @@
 #include "rawdata/ZrRDFramePasses.h"
 
-#include "foundation/ZnMessage.h"
+#include <thread>
 
+#include "foundation/ZnMessage.h"
+#include "rawdata/ZrRDFormat.h"
+
+
+namespace {
+
+// Collects the verbatim runs of a count as its frames go by.
+class VerbatimRuns {
+ public:
+  VerbatimRuns(ZrRDFileReader& reader, std::vector<ZrRDVerbatimRun>* runs)
+      : reader_(reader), runs_(runs), binary_(reader.isBinary()) {
+    end_ = lineEnd(reader.position());
+  }
+
+  // The frame numbered `index` (from 0) ended at the reader's position.
+  void frameRead(int64_t index) {
+    const int64_t last = reader_.position();
+    // A text frame is copied as its bytes when it starts right after the
+    // line feed before it, ends with a line feed of its own and its bytes are
+    // the copy's; a binary frame always is.
+    const int64_t end = lineEnd(last);
+    bool verbatim = end_ >= 0 && end >= 0;
+    if (verbatim && !binary_) {
+      const char* bytes = reader_.bufferedBytes(end_, end);
+      verbatim = bytes != nullptr &&
+                 ZrRDIsEncodedTextFrame(bytes + 1, bytes + (end - end_), reader_.cameraCount());
+    }
+    const int64_t start = binary_ ? end_ : end_ + 1;
+    const int64_t recordEnd = binary_ ? end : end + 1;
+    end_ = end;
+    if (!verbatim) return;
+    if (!runs_->empty() && runs_->back().end == start &&
+        runs_->back().firstFrame + runs_->back().frames == index) {
+      runs_->back().end = recordEnd;
+      ++runs_->back().frames;
+    } else if (static_cast<int>(runs_->size()) < ZrRDMaxVerbatimRuns) {
+      runs_->push_back({start, recordEnd, index, 1});
+    }
+  }
+
+ private:
+  // Where a frame whose last field ends at `at` ends: a binary frame there, a
+  // text frame at the line feed after the padding of its last glob line (a
+  // copy writes that padding, and the frame's own check finds anything else
+  // before the feed); -1 when the buffered bytes do not show it.
+  int64_t lineEnd(int64_t at) const {
+    if (binary_ || at < 0) return at;
+    constexpr int kLongestPadding = 8;
+    const char* bytes = reader_.bufferedBytes(at, at + kLongestPadding + 1);
+    int n = 0;
+    if (bytes == nullptr) {
+      // Near the end of the data: one byte at a time.
+      for (; n <= kLongestPadding; ++n) {
+        const char* byte = reader_.bufferedBytes(at + n, at + n + 1);
+        if (byte == nullptr) return -1;
+        if (*byte != ' ' && *byte != '\r') return *byte == '\n' ? at + n : -1;
+      }
+      return -1;
+    }
+    while (n < kLongestPadding && (bytes[n] == ' ' || bytes[n] == '\r')) ++n;
+    return bytes[n] == '\n' ? at + n : -1;
+  }
+
+  ZrRDFileReader& reader_;
+  std::vector<ZrRDVerbatimRun>* runs_;
+  bool binary_;
+  int64_t end_;
+};
+
+}  // namespace
 
 ZrRDCountEnd ZrRDCountFrames(ZrRDFileReader& reader, int64_t* counted, int64_t limit,
                              const std::function<void(int64_t)>& progress) {
-  *counted = 0;
+  ZrRDCountOptions options;
+  options.limit = limit;
+  options.progress = progress;
+  ZrRDCount count;
+  const ZrRDCountEnd how = ZrRDCountFrames(reader, options, &count);
+  *counted = count.frames;
+  return how;
+}
+
+ZrRDCountEnd ZrRDCountFrames(ZrRDFileReader& reader, const ZrRDCountOptions& options,
+                             ZrRDCount* count) {
+  count->frames = 0;
+  count->end = reader.position();
+  count->verbatim.clear();
+  VerbatimRuns runs(reader, &count->verbatim);
   const ZnMessage* mark = nullptr;
   for (;;) {
+    if (options.stopAt >= 0 && count->end >= options.stopAt) {
+      return count->how = ZrRDCountEnd::kStopped;
+    }
     mark = ZnMessages.first();
     if (reader.nextFrameNumber() == 0) break;
-    if (*counted >= limit) {
+    if (options.countedBefore + count->frames >= options.limit) {
       ZnReportError("The recording holds more than %lld frames, more than its header can state.",
-                    static_cast<long long>(limit));
-      return ZrRDCountEnd::kTooManyFrames;
+                    static_cast<long long>(options.limit));
+      return count->how = ZrRDCountEnd::kTooManyFrames;
     }
-    ++*counted;
     // The frames only need to be readable; nothing of them is kept.
-    if (!reader.skipFrame()) return ZrRDCountEnd::kFrameDamaged;
-    if (progress) progress(*counted);
+    if (!reader.skipFrame()) return count->how = ZrRDCountEnd::kFrameDamaged;
+    if (options.verbatim) runs.frameRead(count->frames);
+    ++count->frames;
+    count->end = reader.position();
+    if (options.progress) options.progress(options.countedBefore + count->frames);
   }
   // Either a header that could not be read (its messages are pending) or a
   // frame numbered 0.
   const bool unreadable = ZnMessages.errorPending();
   if (reader.atEndOfData()) {
     ZnMessages.removeNewerThan(mark);
-    return ZrRDCountEnd::kClean;
+    return count->how = ZrRDCountEnd::kClean;
   }
-  const long long record = static_cast<long long>(*counted) + 1;
+  const long long record = static_cast<long long>(options.countedBefore + count->frames) + 1;
   if (unreadable) {
     ZnReportError("The header of frame record %lld cannot be read, and more data follows it.",
                   record);
   } else {
     ZnReportError("Frame record %lld is numbered 0, and more data follows it.", record);
   }
-  return ZrRDCountEnd::kDamageFollows;
+  return count->how = ZrRDCountEnd::kDamageFollows;
+}
+
+ZrRDCountEnd ZrRDCountFramesSplit(ZrRDFileReader& reader, ZrRDFileReader& second,
+                                  const ZrRDBytesAt& bytesAt, int64_t length,
+                                  const ZrRDCountOptions& options, ZrRDCount* count) {
+  const int64_t start = reader.position();
+  ZrRDCountOptions first = options;
+  first.stopAt = -1;
+  if (start < 0 || length - start < options.splitAbove || !second.seekable()) {
+    return ZrRDCountFrames(reader, first, count);
+  }
+  // Where the helper starts: where frames read whole again after the middle,
+  // less the white space before them (which ends the frame before).
+  int64_t split = ZrRDFindFrames(second, bytesAt, start + (length - start) / 2, INT64_MIN);
+  if (split < 0) return ZrRDCountFrames(reader, first, count);
+  char before = 0;
+  while (!reader.isBinary() && split > start && bytesAt(split - 1, 1, &before) == 1 &&
+         (before == ' ' || (before >= '\t' && before <= '\r'))) {
+    --split;
+  }
+  ZrRDCount helped;
+  ZrRDCountEnd helpedHow = ZrRDCountEnd::kFrameDamaged;
+  ZrRDCountOptions rest = options;
+  rest.progress = nullptr;
+  rest.stopAt = -1;
+  std::thread helper([&] {
+    // The helper's messages are its own (each thread has its list) and go
+    // with it: where they matter, the count is done again here.
+    if (second.resumeAt(split)) helpedHow = ZrRDCountFrames(second, rest, &helped);
+    ZnClearMessages();
+  });
+  first.stopAt = split;
+  ZrRDCountEnd how = ZrRDCountFrames(reader, first, count);
+  helper.join();
+  if (how != ZrRDCountEnd::kStopped || count->end != split || helpedHow != ZrRDCountEnd::kClean ||
+      options.countedBefore + count->frames + helped.frames > options.limit) {
+    if (how != ZrRDCountEnd::kStopped) return how;
+    // Not where the helper started, or not simply to the end from there: on
+    // alone, with the messages that come of it.
+    ZrRDCount alone;
+    ZrRDCountOptions on = options;
+    on.countedBefore = options.countedBefore + count->frames;
+    how = ZrRDCountFrames(reader, on, &alone);
+    for (ZrRDVerbatimRun run : alone.verbatim) {
+      run.firstFrame += count->frames;
+      count->verbatim.push_back(run);
+    }
+    count->frames += alone.frames;
+    count->end = alone.end;
+    return count->how = how;
+  }
+  for (ZrRDVerbatimRun run : helped.verbatim) {
+    run.firstFrame += count->frames;
+    if (!count->verbatim.empty() && count->verbatim.back().end == run.start &&
+        count->verbatim.back().firstFrame + count->verbatim.back().frames == run.firstFrame) {
+      count->verbatim.back().end = run.end;
+      count->verbatim.back().frames += run.frames;
+    } else {
+      count->verbatim.push_back(run);
+    }
+  }
+  count->frames += helped.frames;
+  count->end = helped.end;
+  // The helper read the data to its end; so does the reader, for its caller
+  // (a decompressor's verdict, a copy after it).
+  reader.resumeAt(length);
+  return count->how = ZrRDCountEnd::kClean;
 }
 
 bool ZrRDCopyFrames(ZrRDFileReader& reader, ZrRDFileWriter& writer, int64_t frames,

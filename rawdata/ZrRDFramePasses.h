@@ -18,8 +18,11 @@
 #include <cstdint>
 #include <functional>
 
+#include <vector>
+
 #include "rawdata/ZrRDFileReader.h"
 #include "rawdata/ZrRDFileWriter.h"
+#include "rawdata/ZrRDSalvage.h"
 
 // How the count of ZrRDCountFrames() ended.
 enum class ZrRDCountEnd {
@@ -28,6 +31,50 @@ enum class ZrRDCountEnd {
   kDamageFollows,  // a header that could not be read, or a frame numbered 0,
                    // with more than an empty tail behind it
   kTooManyFrames,  // more frames than the limit
+  kStopped,        // stopped where asked (ZrRDCountOptions::stopAt)
+};
+
+// Frames whose bytes [start, end) of the data are exactly what
+// ZrRDFileReader::copyNextFrame() writes for them, and so can be copied as
+// they lie: frames firstFrame to firstFrame + frames - 1, counted from 0.
+struct ZrRDVerbatimRun {
+  int64_t start = 0;
+  int64_t end = 0;
+  int64_t firstFrame = 0;
+  int64_t frames = 0;
+};
+
+// The most verbatim runs a count collects; frames after them are copied the
+// ordinary way.
+constexpr int ZrRDMaxVerbatimRuns = 4096;
+
+struct ZrRDCountOptions {
+  // More frames than this fail the count (kTooManyFrames); a header's count
+  // is an int, so lower only in tests.
+  int64_t limit = INT_MAX;
+  // Told the frames counted so far after each.
+  std::function<void(int64_t)> progress;
+  // When not -1: the count stops (kStopped) once a frame ends at or past this
+  // position of the data.
+  int64_t stopAt = -1;
+  // Collect the verbatim runs.
+  bool verbatim = false;
+  // Frames counted before the reader's position, by an earlier count that
+  // this one goes on from: they count towards the limit and the frame
+  // records named, and `progress` is told them too.
+  int64_t countedBefore = 0;
+  // ZrRDCountFramesSplit() splits data longer than this.
+  int64_t splitAbove = 32 * 1024 * 1024;
+};
+
+struct ZrRDCount {
+  ZrRDCountEnd how = ZrRDCountEnd::kClean;
+  int64_t frames = 0;
+  // Where the last frame counted ends (after its last field; a text frame's
+  // closing line feed follows), or where the count started; -1 when the
+  // reader cannot tell.
+  int64_t end = -1;
+  std::vector<ZrRDVerbatimRun> verbatim;
 };
 
 // Counts the frames from the reader's position on, checking each whole
@@ -46,6 +93,21 @@ enum class ZrRDCountEnd {
 // when given, is told the frames counted so far after each.
 ZrRDCountEnd ZrRDCountFrames(ZrRDFileReader& reader, int64_t* counted, int64_t limit = INT_MAX,
                              const std::function<void(int64_t)>& progress = nullptr);
+// The same with options, telling more.
+ZrRDCountEnd ZrRDCountFrames(ZrRDFileReader& reader, const ZrRDCountOptions& options,
+                             ZrRDCount* count);
+
+// The same for data of `length` bytes that can be positioned, on the cores
+// there are: a helper thread counts from a place near the middle where frames
+// read whole (found in the bytes, as a salvage finds them), through `second`,
+// a reader of the same data on a stream of its own, while `reader` counts up
+// to that place. When `reader` does not land exactly there, or the helper
+// meets anything but the clean end, the rest is counted by `reader` alone, so
+// the result and messages are always those of ZrRDCountFrames(). stopAt is
+// not taken.
+ZrRDCountEnd ZrRDCountFramesSplit(ZrRDFileReader& reader, ZrRDFileReader& second,
+                                  const ZrRDBytesAt& bytesAt, int64_t length,
+                                  const ZrRDCountOptions& options, ZrRDCount* count);
 
 // Copies the next `frames` frames from the reader to the writer (see
 // ZrRDFileWriter::copyFrame()), then makes sure the data ends right there, as

@@ -261,6 +261,12 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
   }
 }
 
+int64_t ZrRDFindFrames(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, int64_t from,
+                       int64_t floor) {
+  Bytes bytes(bytesAt);
+  return Resynchronise(reader, bytes, from, floor);
+}
+
 bool ZrRDCopySalvaged(ZrRDFileReader& reader, ZrRDFileWriter& writer, const ZrRDSalvagePlan& plan,
                       const std::function<void(int64_t)>& progress) {
   int64_t copied = 0;

@@ -71,6 +71,12 @@ using ZrRDBytesAt = std::function<int64_t(int64_t offset, std::size_t n, char* o
 // its end, so that closing learns its verdict).
 bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSalvagePlan* plan);
 
+// The first place at or after `from` where frames read whole again, as the
+// salvage re-synchronises (a frame numbered above `floor` and not 0, then
+// two more or the end of the data); -1 when there is none. Moves the reader.
+int64_t ZrRDFindFrames(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, int64_t from,
+                       int64_t floor);
+
 // Copies the frames the plan keeps, run by run, from the reader (a new one,
 // at the first frame) to the writer; `progress`, when given, is told the
 // frames copied so far. False when a frame cannot be read or written (their

@@ -36,6 +36,7 @@ namespace zn_detail {
 // The get area is protected in the standard buffer; a pointer to member
 // formed through a derived class reaches it on any buffer.
 struct GetArea : std::streambuf {
+  static const char* begin(std::streambuf* b) { return (b->*&GetArea::eback)(); }
   static const char* next(std::streambuf* b) { return (b->*&GetArea::gptr)(); }
   static const char* end(std::streambuf* b) { return (b->*&GetArea::egptr)(); }
   static void bump(std::streambuf* b, std::ptrdiff_t n) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstring>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -14,6 +16,11 @@
 namespace {
 
 using Strings = std::vector<std::string>;
+
+std::string Replace(std::string bytes, const std::string& from, const std::string& to) {
+  const std::size_t at = bytes.find(from);
+  return at == std::string::npos ? bytes : bytes.replace(at, from.size(), to);
+}
 
 // Frames numbered as given, one camera with one glob each.
 std::string Frames(ZrRDFormat format, const std::vector<int>& numbers, int claimed = 99) {
@@ -58,7 +65,7 @@ TEST_F(ZrRDFramePassesTest, CountEndsOnlyWhereTheDataEnds) {
       {"end marker with frames behind it", text + "0\n1\n3 1 2\n", 10,
        ZrRDCountEnd::kDamageFollows, 3,
        {"Frame record 4 is numbered 0, and more data follows it."}},
-      {"body cut off", binary.substr(0, binary.size() - 1), 10, ZrRDCountEnd::kFrameDamaged, 3,
+      {"body cut off", binary.substr(0, binary.size() - 1), 10, ZrRDCountEnd::kFrameDamaged, 2,
        {"Unable to read frame 3", "Cannot read camera 1", "Unable to read glob 1",
         "Cannot read Y coordinate.", "Hit end of file."}},
   };
@@ -102,6 +109,121 @@ TEST_F(ZrRDFramePassesTest, CopyHoldsTheCountedFramesAndNoticesAChangedRecording
     EXPECT_FALSE(ZrRDCopyFrames(reader, writer, 3));
     EXPECT_EQ(testsupport::TakeMessages(),
               Strings({"The recording changed after its frames were counted."}));
+  }
+}
+
+// The count split over two threads gives what the count alone gives: the
+// end, the frames, the messages and the verbatim runs, wherever the damage
+// lies and whatever the data holds where the split falls.
+TEST_F(ZrRDFramePassesTest, SplitCountGivesWhatTheCountAloneGives) {
+  for (ZrRDFormat format : {ZrRDFormat::Text, ZrRDFormat::Binary}) {
+    const bool binary = format == ZrRDFormat::Binary;
+    std::vector<int> numbers;
+    for (int n = 1; n <= 600; ++n) numbers.push_back(n);
+    const std::string whole = Frames(format, numbers);
+    const std::size_t middle = whole.size() / 2;
+    struct Case {
+      const char* what;
+      std::string bytes;
+      int64_t limit;
+    } cases[] = {
+        {"whole", whole, INT_MAX},
+        {"zero tail", whole + std::string(300, '\0'), INT_MAX},
+        {"damage before the middle", std::string(whole).replace(middle / 2, 7, "garbage"), INT_MAX},
+        {"damage after the middle", std::string(whole).replace(middle + middle / 2, 7, "garbage"),
+         INT_MAX},
+        {"damage at the middle", std::string(whole).replace(middle - 3, 7, "garbage"), INT_MAX},
+        {"end marker with data after the middle",
+         std::string(whole).insert(whole.size() - 200, binary ? std::string("\x04\0\0\0\0", 5) : "\n0\n"),
+         INT_MAX},
+        {"blank lines everywhere", binary ? whole : Replace(whole, "\n1\n3", "\n\n \n1\n3"), INT_MAX},
+        {"more frames than the limit", whole, 500},
+        {"body cut off", whole.substr(0, whole.size() - 2), INT_MAX},
+    };
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(binary ? "binary, " : "text, ") + c.what);
+      ZrRDCountOptions options;
+      options.limit = c.limit;
+      options.verbatim = true;
+      options.splitAbove = 1000;
+      std::istringstream aloneIn(c.bytes);
+      ZrRDFileReader alone(aloneIn);
+      ZrRDCount expected;
+      const ZrRDCountEnd expectedHow = ZrRDCountFrames(alone, options, &expected);
+      const Strings expectedMessages = testsupport::TakeMessages();
+
+      std::istringstream in(c.bytes);
+      ZrRDFileReader reader(in);
+      std::istringstream secondIn(c.bytes);
+      ZrRDFileReader second(secondIn);
+      const std::string& bytes = c.bytes;
+      const ZrRDBytesAt at = [&bytes](int64_t offset, std::size_t n, char* out) -> int64_t {
+        if (offset >= static_cast<int64_t>(bytes.size())) return 0;
+        const std::size_t got = std::min(n, bytes.size() - static_cast<std::size_t>(offset));
+        std::memcpy(out, bytes.data() + offset, got);
+        return static_cast<int64_t>(got);
+      };
+      ZrRDCount count;
+      EXPECT_EQ(ZrRDCountFramesSplit(reader, second, at, static_cast<int64_t>(bytes.size()),
+                                     options, &count),
+                expectedHow);
+      EXPECT_EQ(testsupport::TakeMessages(), expectedMessages);
+      EXPECT_EQ(count.frames, expected.frames);
+      EXPECT_EQ(count.end, expected.end);
+      // The runs may be cut where the helper started; what they cover is the same.
+      std::string covered;
+      std::string coveredAlone;
+      for (const ZrRDVerbatimRun& r : count.verbatim) covered += bytes.substr(r.start, r.end - r.start);
+      for (const ZrRDVerbatimRun& r : expected.verbatim) {
+        coveredAlone += bytes.substr(r.start, r.end - r.start);
+      }
+      EXPECT_EQ(covered, coveredAlone);
+    }
+  }
+}
+
+// Which frames a count finds verbatim: those whose bytes a copy writes as
+// they are; the others the copy encodes.
+TEST_F(ZrRDFramePassesTest, VerbatimRunsHoldTheFramesACopyWritesAsTheyLie) {
+  const std::string text = Frames(ZrRDFormat::Text, {1, 2, 3, 4, 5, 6});
+  struct Case {
+    const char* what;
+    std::string bytes;
+    std::vector<std::pair<int, int>> runs;  // first frame, frames
+  } cases[] = {
+      {"all", text, {{0, 6}}},
+      {"a blank line before frame 3", Replace(text, "\n3\n", "\n\n3\n"), {{0, 2}, {3, 3}}},
+      {"a leading zero in frame 4", Replace(text, "\n4\n", "\n04\n"), {{0, 3}, {4, 2}}},
+      {"a carriage return after frame 1's glob line",
+       Replace(text, "2.5000  \n2\n", "2.5000  \r\n2\n"), {{1, 5}}},
+      {"no final line feed", text.substr(0, text.size() - 1), {{0, 5}}},
+      {"six decimals in frame 5", Replace(text, "\n5\n1\n3 1.5000   2.5000  ", "\n5\n1\n3 1.500000 2.500000"),
+       {{0, 4}, {5, 1}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::istringstream in(c.bytes);
+    ZrRDFileReader reader(in);
+    ZrRDCountOptions options;
+    options.verbatim = true;
+    ZrRDCount count;
+    ASSERT_EQ(ZrRDCountFrames(reader, options, &count), ZrRDCountEnd::kClean);
+    std::vector<std::pair<int, int>> runs;
+    for (const ZrRDVerbatimRun& r : count.verbatim) {
+      runs.emplace_back(static_cast<int>(r.firstFrame), static_cast<int>(r.frames));
+      // A run is the copy's bytes for its frames.
+      std::istringstream again(c.bytes);
+      ZrRDFileReader copier(again);
+      std::ostringstream copied;
+      for (int k = 0; k < r.firstFrame + r.frames; ++k) {
+        std::ostringstream frame;
+        ASSERT_TRUE(copier.copyNextFrame(frame));
+        if (k >= r.firstFrame) copied << frame.str();
+      }
+      EXPECT_EQ(copied.str(), c.bytes.substr(r.start, r.end - r.start));
+    }
+    EXPECT_EQ(runs, c.runs);
+    testsupport::TakeMessages();
   }
 }
 
