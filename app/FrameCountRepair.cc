@@ -12,6 +12,7 @@
 
 #include "app/SourceFile.h"
 #include "app/TemporaryCopy.h"
+#include "app/VerbatimCopy.h"
 #include "foundation/ZnMessage.h"
 #include "foundation/ZnStr.h"
 #include "rawdata/ZrRDFileReader.h"
@@ -102,12 +103,32 @@ int RepairFrameCount(const char* program, const char* path) {
   ZrRDFormat format;
   int specified = 0;
   int64_t counted = 0;
+  // A plain recording is counted on both cores, and the frames a copy can
+  // take as they lie are noted.
+  const bool plain = !ZnFindCompressionExtension(source.path());
+  ZrRDCount count;
   {
     std::unique_ptr<ZrRDFileReader> reader = source.reader();
     if (OpenFailed(*reader)) return 1;
     format = reader->isBinary() ? ZrRDFormat::Binary : ZrRDFormat::Text;
     specified = reader->frameCount();
-    const ZrRDCountEnd end = ZrRDCountFrames(*reader, &counted);
+    ZrRDCountOptions options;
+    options.verbatim = plain;
+    ZrRDCountEnd end;
+    if (plain) {
+      std::unique_ptr<ZrRDFileReader> second = source.secondReader();
+      if (second != nullptr && !ZnMessages.errorPending()) {
+        end = ZrRDCountFramesSplit(*reader, *second, source.bytesAt(), source.status().st_size,
+                                   options, &count);
+      } else {
+        // Without a second reader the count is done by one.
+        ZnClearMessages();
+        end = ZrRDCountFrames(*reader, options, &count);
+      }
+    } else {
+      end = ZrRDCountFrames(*reader, options, &count);
+    }
+    counted = count.frames;
     const bool whole = end == ZrRDCountEnd::kClean;
     if (!whole) {
       // A frame that could not be read says why; damage where the data
@@ -144,11 +165,15 @@ int RepairFrameCount(const char* program, const char* path) {
 
   // The frames go from the reader to the writer as they are read, already
   // encoded: what reads back the same is taken as it is, frame headers
-  // (timecodes of any rate) as they stand.
+  // (timecodes of any rate) as they stand; between plain files the frames
+  // that are already what the copy would write go in the kernel.
   EarlyWriteback writeback(copy.fd());
-  if (!ZrRDCopyFrames(*reader, writer, counted, [&](int64_t) { writeback.frameWritten(); })) {
-    return Abandon(writer, *reader, copy, name, !writer.isOpen());
-  }
+  bool writeFailed = false;
+  const bool copied =
+      plain ? CopyCountedFrames(*reader, source.fd(), writer, copy.fd(), copy.name().c_str(), count,
+                                [&](int64_t) { writeback.frameWritten(); }, &writeFailed)
+            : ZrRDCopyFrames(*reader, writer, counted, [&](int64_t) { writeback.frameWritten(); });
+  if (!copied) return Abandon(writer, *reader, copy, name, writeFailed || !writer.isOpen());
   // The copy is complete only when its compressor, if any, has finished.
   writer.close();
   if (ZnMessages.errorPending()) return Abandon(writer, *reader, copy, name, true);

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <string>
 
 #include "foundation/ZnMessage.h"
 #include "system/ZnFileUtils.h"
@@ -34,6 +35,7 @@ bool Regular(const ZnStr& path, const struct stat& status) {
 
 SourceFile::~SourceFile() {
   if (fd_ >= 0) ::close(fd_);
+  if (secondFd_ >= 0) ::close(secondFd_);
 }
 
 bool SourceFile::open(const ZnStr& name) {
@@ -63,4 +65,37 @@ std::unique_ptr<ZrRDFileReader> SourceFile::reader() {
   // Each pass reads from the start; its stream shares the file offset.
   lseek(fd_, 0, SEEK_SET);
   return std::make_unique<ZrRDFileReader>(fd_, path_.c_str());
+}
+
+std::unique_ptr<ZrRDFileReader> SourceFile::secondReader() {
+  if (secondFd_ < 0) {
+    // The same file, not the same name: opened again through the descriptor.
+    const std::string opened = "/proc/self/fd/" + std::to_string(fd_);
+    secondFd_ = ::open(opened.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    struct stat status;
+    if (secondFd_ >= 0 &&
+        (fstat(secondFd_, &status) != 0 || status.st_ino != status_.st_ino ||
+         status.st_dev != status_.st_dev)) {
+      ::close(secondFd_);
+      secondFd_ = -1;
+    }
+  }
+  if (secondFd_ < 0) return nullptr;
+  lseek(secondFd_, 0, SEEK_SET);
+  return std::make_unique<ZrRDFileReader>(secondFd_, path_.c_str());
+}
+
+ZrRDBytesAt SourceFile::bytesAt() const {
+  const int fd = fd_;
+  return [fd](int64_t offset, std::size_t n, char* out) -> int64_t {
+    std::size_t done = 0;
+    while (done < n) {
+      const ssize_t got = pread(fd, out + done, n - done, static_cast<off_t>(offset) + done);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) return -1;
+      if (got == 0) break;
+      done += static_cast<std::size_t>(got);
+    }
+    return static_cast<int64_t>(done);
+  };
 }

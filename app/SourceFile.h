@@ -19,6 +19,7 @@
 
 #include "foundation/ZnStr.h"
 #include "rawdata/ZrRDFileReader.h"
+#include "rawdata/ZrRDSalvage.h"
 
 class SourceFile {
  public:
@@ -37,6 +38,13 @@ class SourceFile {
   // messages are pending when it failed.
   std::unique_ptr<ZrRDFileReader> reader();
 
+  // Another reader of a plain file, on a stream of its own (a file
+  // description of its own: the two may read at once, from threads of their
+  // own), at its first frame; null for a compressed file.
+  std::unique_ptr<ZrRDFileReader> secondReader();
+  // Reads the file's bytes at an offset, for a plain file.
+  ZrRDBytesAt bytesAt() const;
+
   // The file read (the compressed form when that is what exists).
   const ZnStr& path() const { return path_; }
   // Its status when it was opened: permission bits, owner, group, size.
@@ -46,6 +54,8 @@ class SourceFile {
  private:
   ZnStr path_;
   int fd_ = -1;
+  // The second reader's own file description, while it lives.
+  int secondFd_ = -1;
   struct stat status_ = {};
 };
 

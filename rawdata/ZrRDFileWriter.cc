@@ -105,6 +105,13 @@ bool ZrRDFileWriter::copyFrame(ZrRDFileReader& reader) {
   return read && written;
 }
 
+bool ZrRDFileWriter::flush() {
+  if (!isOpen()) return false;
+  errno = 0;
+  out_->flush();
+  return checkStream(errno);
+}
+
 bool ZrRDFileWriter::close() {
   if (out_ != nullptr && out_ != stream_) {
     if (!failed_) {

@@ -64,6 +64,11 @@ class ZrRDFileWriter {
   // or written (reported as by writeFrame()).
   bool copyFrame(ZrRDFileReader& reader);
 
+  // Hands everything written so far to the file (or the compressor), for a
+  // caller that writes into the same file by other means next. False, after
+  // reporting as writeFrame() does, when that fails.
+  bool flush();
+
   // Flushes and closes the file, and for a compressed file waits for the
   // compressor, whose failure the stream reports ("Compressor ... failed").
   // False when any write of this writer failed, or its creation did. A
