@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "foundation/ZnMessage.h"
+#include "rawdata/ZrRDFramePasses.h"
 #include "system/ZnProcess.h"
 
 namespace {
@@ -72,36 +73,10 @@ bool CopyCountedFrames(ZrRDFileReader& reader, int source, ZrRDFileWriter& write
                        const char* name, const ZrRDCount& count,
                        const std::function<void(int64_t)>& progress, bool* writeFailed) {
   *writeFailed = false;
-  int64_t copied = 0;
-  auto copyFrames = [&](int64_t upTo) {
-    for (; copied < upTo; ++copied) {
-      if (!writer.copyFrame(reader)) return false;
-      if (progress && copied % 4096 == 0) progress(copied + 1);
-    }
-    return true;
-  };
-  for (const ZrRDVerbatimRun& run : count.verbatim) {
-    if (!copyFrames(run.firstFrame)) return false;
-    // What the writer holds goes first; the kernel then writes after it.
-    if (!writer.flush()) {
-      *writeFailed = true;
-      return false;
-    }
-    if (!CopyBytes(source, run.start, run.end - run.start, target, name, writeFailed)) return false;
-    copied += run.frames;
-    if (progress) progress(copied);
-    if (!reader.resumeAt(run.end)) {
-      ZnReportError("The recording changed after its frames were counted.");
-      return false;
-    }
-  }
-  if (!copyFrames(count.frames)) return false;
-  if (progress) progress(copied);
-  // What follows was an empty tail when the frames were counted.
-  const ZnMessage* mark = ZnMessages.first();
-  const bool ended = reader.nextFrameNumber() == 0 && reader.atEndOfData();
-  ZnMessages.removeNewerThan(mark);
-  if (ended) return true;
-  ZnReportError("The recording changed after its frames were counted.");
-  return false;
+  return ZrRDCopyCountedFrames(
+      reader, writer, count,
+      [&](int64_t start, int64_t length) {
+        return CopyBytes(source, start, length, target, name, writeFailed);
+      },
+      progress);
 }

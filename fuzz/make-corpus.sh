@@ -8,7 +8,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 corpus=$here/corpus
 
 rm -rf "$corpus"
-mkdir -p "$corpus"/{rdreader,rdset,rddamage,rdsalvage,timecode,str,wordwrap}
+mkdir -p "$corpus"/{rdreader,rdset,rddamage,rdsalvage,rdcopy,timecode,str,wordwrap}
 
 # Raw data files: small, in both encodings, with and without timecodes, with
 # headers that claim too many or too few frames, odd numbering, and cut short
@@ -54,6 +54,10 @@ tr '\n' '\r' < "$raw/seed10" > "$damage/seed45"
 { cat "$raw/seed10"; printf '9 \000 01:02:03:04\n'; } > "$damage/seed46"
 # The salvage target starts from the same damage.
 cp "$damage"/* "$corpus/rdsalvage/"
+# The copy target's first byte picks where the count may split.
+for seed in "$raw"/*; do
+  { printf '\020'; cat "$seed"; } > "$corpus/rdcopy/$(basename "$seed")"
+done
 
 # Timecodes in every form the parser takes, and near misses.
 tc=$corpus/timecode

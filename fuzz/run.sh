@@ -61,7 +61,7 @@ for target in "${targets[@]}"; do
            -print_final_stats=1 -artifact_prefix="$artifacts/")
   # The longest input each target takes; longer ones would be mutated in vain.
   case $name in
-    rdreader | rdset | rddamage | rdsalvage) options+=(-max_len=65536 -dict="$root/fuzz/rawdata.dict") ;;
+    rdreader | rdset | rddamage | rdsalvage | rdcopy) options+=(-max_len=65536 -dict="$root/fuzz/rawdata.dict") ;;
     rdbuffering) options+=(-dict="$root/fuzz/rawdata.dict") ;;
     timecode) options+=(-max_len=4096 -dict="$root/fuzz/rawdata.dict") ;;
     wordwrap) options+=(-max_len=4096) ;;

@@ -193,18 +193,51 @@ ZrRDCountEnd ZrRDCountFramesSplit(ZrRDFileReader& reader, ZrRDFileReader& second
   return count->how = ZrRDCountEnd::kClean;
 }
 
-bool ZrRDCopyFrames(ZrRDFileReader& reader, ZrRDFileWriter& writer, int64_t frames,
-                    const std::function<void(int64_t)>& progress) {
-  for (int64_t i = 0; i < frames; ++i) {
-    if (!writer.copyFrame(reader)) return false;
-    if (progress) progress(i + 1);
-  }
-  // What follows was an empty tail when the frames were counted; a frame
-  // there now means the recording is not what was counted.
+namespace {
+
+// What follows the frames copied was an empty tail when they were counted; a
+// frame there now means the recording is not what was counted.
+bool EndsAsCounted(ZrRDFileReader& reader) {
   const ZnMessage* mark = ZnMessages.first();
   const bool ended = reader.nextFrameNumber() == 0 && reader.atEndOfData();
   ZnMessages.removeNewerThan(mark);
   if (ended) return true;
   ZnReportError("The recording changed after its frames were counted.");
   return false;
+}
+
+}  // namespace
+
+bool ZrRDCopyFrames(ZrRDFileReader& reader, ZrRDFileWriter& writer, int64_t frames,
+                    const std::function<void(int64_t)>& progress) {
+  for (int64_t i = 0; i < frames; ++i) {
+    if (!writer.copyFrame(reader)) return false;
+    if (progress) progress(i + 1);
+  }
+  return EndsAsCounted(reader);
+}
+
+bool ZrRDCopyCountedFrames(ZrRDFileReader& reader, ZrRDFileWriter& writer, const ZrRDCount& count,
+                           const std::function<bool(int64_t start, int64_t length)>& asItLies,
+                           const std::function<void(int64_t)>& progress) {
+  int64_t copied = 0;
+  auto copyFrames = [&](int64_t upTo) {
+    for (; copied < upTo; ++copied) {
+      if (!writer.copyFrame(reader)) return false;
+      if (progress) progress(copied + 1);
+    }
+    return true;
+  };
+  for (const ZrRDVerbatimRun& run : count.verbatim) {
+    if (!copyFrames(run.firstFrame)) return false;
+    // What the writer holds goes first; the run follows it.
+    if (!writer.flush() || !asItLies(run.start, run.end - run.start)) return false;
+    copied += run.frames;
+    if (progress) progress(copied);
+    if (!reader.resumeAt(run.end)) {
+      ZnReportError("The recording changed after its frames were counted.");
+      return false;
+    }
+  }
+  return copyFrames(count.frames) && EndsAsCounted(reader);
 }

@@ -118,4 +118,14 @@ ZrRDCountEnd ZrRDCountFramesSplit(ZrRDFileReader& reader, ZrRDFileReader& second
 bool ZrRDCopyFrames(ZrRDFileReader& reader, ZrRDFileWriter& writer, int64_t frames,
                     const std::function<void(int64_t)>& progress = nullptr);
 
+// Copies the frames of a count as ZrRDCopyFrames() does, the same bytes
+// coming out, but the verbatim runs as they lie: for each, after the writer
+// has handed on what it holds, `asItLies` is asked to append bytes
+// [start, start + length) of the data to the writer's file (in the kernel,
+// say) and answers whether it did, having reported why not. `progress` as
+// for ZrRDCopyFrames().
+bool ZrRDCopyCountedFrames(ZrRDFileReader& reader, ZrRDFileWriter& writer, const ZrRDCount& count,
+                           const std::function<bool(int64_t start, int64_t length)>& asItLies,
+                           const std::function<void(int64_t)>& progress = nullptr);
+
 #endif  // HDRMEND_RAWDATA_ZRRDFRAMEPASSES_H_
