@@ -19,6 +19,7 @@
 #include "foundation/ZnSStream.h"
 #include "rawdata/ZrRDFileReader.h"
 #include "rawdata/ZrRDFileWriter.h"
+#include "rawdata/ZrRDFramePasses.h"
 #include "rawdata/ZrRDSalvage.h"
 #include "system/ZnCleanup.h"
 #include "system/ZnPathUtils.h"
@@ -156,6 +157,18 @@ int SalvageRecording(const char* program, const char* path) {
     return 1;
   }
   const bool compressed = ZnFindCompressionExtension(source.path());
+  {
+    // A recording the repair can read whole is repaired as the repair does
+    // it: no frame is judged by the salvage's stricter eye.
+    std::unique_ptr<ZrRDFileReader> reader = source.reader();
+    int64_t counted = 0;
+    const bool whole = !ZnMessages.errorPending() &&
+                       ZrRDCountFrames(*reader, &counted) == ZrRDCountEnd::kClean;
+    if (whole) reader->drain();
+    const bool sound = reader->close();
+    ZnClearMessages();
+    if (whole && sound) return RepairFrameCount(program, path);
+  }
   ZrRDSalvagePlan plan;
   int specified = 0;
   bool binary = false;

@@ -171,6 +171,15 @@ bool TextFramesFrom(ZrRDFileReader& reader, int64_t at, int64_t floor) {
   return whole;
 }
 
+// Whether the binary frame header the reader just read at `at` is of a form
+// a recorder writes.
+bool RecorderHeader(const ZrRDFileReader& reader, int64_t at) {
+  const unsigned char* header =
+      reinterpret_cast<const unsigned char*>(reader.bufferedBytes(at, at + 6));
+  if (header == nullptr) return true;  // not to be seen without reading again
+  return header[0] == 4 || (header[0] == 9 && header[5] == 4);
+}
+
 bool IsDigitOrSign(int c) { return (c >= '0' && c <= '9') || c == '+' || c == '-'; }
 
 // Whether a number token could go on through c: a text frame number starts
@@ -221,7 +230,9 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
     const int64_t at = reader.position();
     const int number = reader.nextFrameNumber();
     std::string reason;
-    if (number != 0) {
+    if (number != 0 && reader.isBinary() && !RecorderHeader(reader, at)) {
+      reason = "A frame header of a form no recorder writes";
+    } else if (number != 0) {
       if (reader.skipFrame()) {
         ZnMessages.removeNewerThan(mark);
         ++runFrames;

@@ -12,6 +12,13 @@
 // bytes, or 9 with a part count of 4); the frames from there on are kept. In data that cannot be
 // positioned (a decompressor's output) the damaged stretch runs to the end.
 //
+// In binary data a stretch of garbage reads as frames more often than not
+// (any bytes make a header, and a glob count swallows what follows), so a
+// binary frame is kept only when its header is of a form a recorder writes:
+// 4 bytes, or 9 with a part count of 4; any other header starts a damaged
+// stretch. A salvage runs only where the repair found damage, so a recording
+// whose odd headers read whole is repaired, not salvaged.
+//
 // The plan holds the runs of frames kept and the stretches dropped, as byte
 // offsets in the (uncompressed) data, so that a copy can take exactly the
 // frames kept. Its size is bounded: a recording with more than
