@@ -11,9 +11,12 @@
 #include <memory>
 
 #include "app/SourceFile.h"
+#include "app/Progress.h"
+#include "app/RecordingCount.h"
 #include "app/TemporaryCopy.h"
 #include "app/VerbatimCopy.h"
 #include "foundation/ZnMessage.h"
+#include "foundation/ZnSStream.h"
 #include "foundation/ZnStr.h"
 #include "rawdata/ZrRDFileReader.h"
 #include "rawdata/ZrRDFileWriter.h"
@@ -22,17 +25,6 @@
 #include "system/ZnPathUtils.h"
 
 namespace {
-
-// The file to repair. A symbolic link is followed, so that the file it points
-// to is repaired and the link stays a link.
-ZnStr FileToRepair(const char* path) {
-  struct stat status;
-  if (lstat(path, &status) == 0 && S_ISLNK(status.st_mode)) {
-    char resolved[PATH_MAX];
-    if (realpath(path, resolved) != nullptr) return ZnStr(resolved);
-  }
-  return ZnStr(path);
-}
 
 // Reports what kept a reader from opening its file or reading its header.
 // The reader is closed first: a decompressor that failed (a compressed file
@@ -94,57 +86,26 @@ int Abandon(ZrRDFileWriter& writer, ZrRDFileReader& reader, TemporaryCopy& copy,
 }  // namespace
 
 int RepairFrameCount(const char* program, const char* path) {
-  const ZnStr name = FileToRepair(path);
+  Progress& progress = Progress::standardError();
+  const ZnStr name = SourceFile::Followed(path);
   SourceFile source;
   if (!source.open(name)) {
     ZnFlushMessages();
     return 1;
   }
-  ZrRDFormat format;
-  int specified = 0;
-  int64_t counted = 0;
-  // A plain recording is counted on both cores, and the frames a copy can
-  // take as they lie are noted.
-  const bool plain = !ZnFindCompressionExtension(source.path());
-  ZrRDCount count;
-  {
-    std::unique_ptr<ZrRDFileReader> reader = source.reader();
-    if (OpenFailed(*reader)) return 1;
-    format = reader->isBinary() ? ZrRDFormat::Binary : ZrRDFormat::Text;
-    specified = reader->frameCount();
-    ZrRDCountOptions options;
-    options.verbatim = plain;
-    ZrRDCountEnd end;
-    if (plain) {
-      std::unique_ptr<ZrRDFileReader> second = source.secondReader();
-      if (second != nullptr && !ZnMessages.errorPending()) {
-        end = ZrRDCountFramesSplit(*reader, *second, source.bytesAt(), source.status().st_size,
-                                   options, &count);
-      } else {
-        // Without a second reader the count is done by one.
-        ZnClearMessages();
-        end = ZrRDCountFrames(*reader, options, &count);
-      }
-    } else {
-      end = ZrRDCountFrames(*reader, options, &count);
-    }
-    counted = count.frames;
-    const bool whole = end == ZrRDCountEnd::kClean;
-    if (!whole) {
-      // A frame that could not be read says why; damage where the data
-      // should have ended, or too many frames, say what the repair did not.
-      if (end != ZrRDCountEnd::kFrameDamaged) {
-        ZnReportError("Unable to repair \"%s\".  The file was not changed.", name.c_str());
-      }
-      // A decompressor that failed is the real cause of what it delivered:
-      // all of its data is read, so that closing learns its verdict.
-      reader->drain();
-    }
-    // Closing tells whether a decompressor delivered all of its data; a
-    // truncated compressed file must not be taken for a short recording.
-    reader->close();
-    if (ZnFlushMessages() || !whole) return 1;
+  ZnOSStream refusal;
+  refusal << "Unable to repair \"" << name << "\".  The file was not changed.";
+  const ZnStr refused(refusal.str());
+  RecordingCount recording;
+  if (!CountRecording(source, name.c_str(), progress, &recording, &refused)) {
+    ZnFlushMessages();
+    return 1;
   }
+  const ZrRDFormat format = recording.format;
+  const int specified = recording.specified;
+  const int64_t counted = recording.count.frames;
+  const bool plain = recording.plain;
+  const ZrRDCount& count = recording.count;
 
   std::cerr << specified << " frames specified in the file\n";
   std::cerr << counted << " frames actually in the file\n";
@@ -168,11 +129,20 @@ int RepairFrameCount(const char* program, const char* path) {
   // (timecodes of any rate) as they stand; between plain files the frames
   // that are already what the copy would write go in the kernel.
   EarlyWriteback writeback(copy.fd());
+  const int copyFd = copy.fd();
+  progress.begin(name.c_str(), "copying",
+                 [copyFd] { return static_cast<int64_t>(lseek(copyFd, 0, SEEK_CUR)); },
+                 source.status().st_size);
+  const auto written = [&](int64_t) {
+    writeback.frameWritten();
+    progress.tick();
+  };
   bool writeFailed = false;
   const bool copied =
       plain ? CopyCountedFrames(*reader, source.fd(), writer, copy.fd(), copy.name().c_str(), count,
-                                [&](int64_t) { writeback.frameWritten(); }, &writeFailed)
-            : ZrRDCopyFrames(*reader, writer, counted, [&](int64_t) { writeback.frameWritten(); });
+                                written, &writeFailed)
+            : ZrRDCopyFrames(*reader, writer, counted, written);
+  progress.end();
   if (!copied) return Abandon(writer, *reader, copy, name, writeFailed || !writer.isOpen());
   // The copy is complete only when its compressor, if any, has finished.
   writer.close();

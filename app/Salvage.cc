@@ -132,15 +132,6 @@ class KeptOriginal {
   int slot_ = -1;
 };
 
-ZnStr Followed(const char* path) {
-  struct stat status;
-  if (lstat(path, &status) == 0 && S_ISLNK(status.st_mode)) {
-    char resolved[PATH_MAX];
-    if (realpath(path, resolved) != nullptr) return ZnStr(resolved);
-  }
-  return ZnStr(path);
-}
-
 int Refuse(const ZnStr& name) {
   ZnReportError("Unable to salvage \"%s\".  The file was not changed.", name.c_str());
   ZnFlushMessages();
@@ -150,7 +141,7 @@ int Refuse(const ZnStr& name) {
 }  // namespace
 
 int SalvageRecording(const char* program, const char* path) {
-  const ZnStr name = Followed(path);
+  const ZnStr name = SourceFile::Followed(path);
   SourceFile source;
   if (!source.open(name)) {
     ZnFlushMessages();

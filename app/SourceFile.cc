@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <string>
 
@@ -33,6 +34,15 @@ bool Regular(const ZnStr& path, const struct stat& status) {
 
 }  // namespace
 
+ZnStr SourceFile::Followed(const char* path) {
+  struct stat status;
+  if (lstat(path, &status) == 0 && S_ISLNK(status.st_mode)) {
+    char resolved[PATH_MAX];
+    if (realpath(path, resolved) != nullptr) return ZnStr(resolved);
+  }
+  return ZnStr(path);
+}
+
 SourceFile::~SourceFile() {
   if (fd_ >= 0) ::close(fd_);
   if (secondFd_ >= 0) ::close(secondFd_);
@@ -46,7 +56,10 @@ bool SourceFile::open(const ZnStr& name) {
   if (!ZnCanRead(path_.c_str())) return false;
   // Not blocking, in case the name now leads elsewhere; checked once more on
   // the descriptor, which is what every pass reads.
-  fd_ = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  fd_ = -1;
+  if (noAccessTime_) fd_ = ::open(path_.c_str(), flags | O_NOATIME);
+  if (fd_ < 0) fd_ = ::open(path_.c_str(), flags);
   if (fd_ < 0) {
     const int error = errno;
     char* text = ZnErrorText(error);
@@ -56,8 +69,8 @@ bool SourceFile::open(const ZnStr& name) {
     return false;
   }
   if (fstat(fd_, &status_) != 0 || !Regular(path_, status_)) return false;
-  const int flags = fcntl(fd_, F_GETFL);
-  if (flags >= 0) fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
+  const int mode = fcntl(fd_, F_GETFL);
+  if (mode >= 0) fcntl(fd_, F_SETFL, mode & ~O_NONBLOCK);
   return true;
 }
 
@@ -71,7 +84,9 @@ std::unique_ptr<ZrRDFileReader> SourceFile::secondReader() {
   if (secondFd_ < 0) {
     // The same file, not the same name: opened again through the descriptor.
     const std::string opened = "/proc/self/fd/" + std::to_string(fd_);
-    secondFd_ = ::open(opened.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    secondFd_ = -1;
+    if (noAccessTime_) secondFd_ = ::open(opened.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC | O_NOATIME);
+    if (secondFd_ < 0) secondFd_ = ::open(opened.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
     struct stat status;
     if (secondFd_ >= 0 &&
         (fstat(secondFd_, &status) != 0 || status.st_ino != status_.st_ino ||

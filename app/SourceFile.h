@@ -28,6 +28,14 @@ class SourceFile {
   SourceFile(const SourceFile&) = delete;
   SourceFile& operator=(const SourceFile&) = delete;
 
+  // The file a name stands for: a symbolic link is followed, so that the
+  // file it leads to is read (and repaired) and the link stays a link.
+  static ZnStr Followed(const char* path);
+  // Asks open() to leave the file's access time as it was, where the user
+  // may ask that of the system (the file's owner): a check leaves files
+  // exactly as they were.
+  void leaveAccessTime() { noAccessTime_ = true; }
+
   // Opens the file that `name` stands for: `name` itself, or its ".gz" or
   // ".Z" form when only that exists. Messages: those of ZnCanRead(), or
   // "\"<file>\" is a named pipe, not a regular file." (a character device, a
@@ -54,6 +62,7 @@ class SourceFile {
  private:
   ZnStr path_;
   int fd_ = -1;
+  bool noAccessTime_ = false;
   // The second reader's own file description, while it lives.
   int secondFd_ = -1;
   struct stat status_ = {};

@@ -37,7 +37,7 @@ TEST(CommandLine, DashVPrintsTheBannerAndIgnoresFurtherArguments) {
 }
 
 TEST(CommandLine, OtherFirstArgumentsAreFileNames) {
-  for (const char* name : {"-vx", "-V", "--v"}) {
+  for (const char* name : {"-vx", "-V", "-", "-check"}) {
     CommandOptions options;
     options.directory = "/tmp";
     CommandResult r = RunCommand(HDRMEND_BINARY, {name}, options);
@@ -45,6 +45,156 @@ TEST(CommandLine, OtherFirstArgumentsAreFileNames) {
     EXPECT_EQ("", r.out);
     EXPECT_NE(std::string::npos, r.err.find("ERROR: ")) << r.err;
   }
+}
+
+// Options: what each prints where, and the exit status.
+TEST(CommandLine, OptionsAndUsageErrors) {
+  const std::string hint = "Try 'hdrmend --help' for more information.\n";
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string out;  // a beginning of standard output
+    std::string err;  // standard error, whole
+  } cases[] = {
+      {{"--help"}, 0, kUsage, ""},
+      {{"--help", "--bogus"}, 0, kUsage, ""},
+      {{"--version"}, 0, kBannerStart, ""},
+      {{"--bogus"}, 2, "", "hdrmend: unknown option '--bogus'\n" + hint},
+      {{"--v"}, 2, "", "hdrmend: unknown option '--v'\n" + hint},
+      {{"--check"}, 2, "", "hdrmend: no file named\n" + hint},
+      {{"--salvage", "--"}, 2, "", "hdrmend: no file named\n" + hint},
+      {{"--check", "--salvage", "x"}, 2, "", "hdrmend: one of --check and --salvage, not both\n" + hint},
+      {{"--"}, 2, "", "hdrmend: no file named\n" + hint},
+  };
+  for (const Case& c : cases) {
+    CommandResult r = RunCommand(HDRMEND_BINARY, c.args);
+    SCOPED_TRACE(c.args.front());
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.out.substr(0, c.out.size()), c.out);
+    EXPECT_EQ(r.err, c.err);
+  }
+  // --help lists every option.
+  const std::string help = RunCommand(HDRMEND_BINARY, {"--help"}).out;
+  for (const char* option : {"--check", "--salvage", "--help", "--version", "--  "}) {
+    EXPECT_NE(help.find(option), std::string::npos) << option;
+  }
+}
+
+}  // namespace
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <set>
+
+#include "support/TestSupport.h"
+
+namespace {
+
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+class ManyFiles : public ::testing::Test {
+ protected:
+  std::string path(const std::string& name) const { return dir_ / name; }
+
+  void Generate(const std::string& name, int offset, const std::vector<std::string>& more = {}) {
+    std::vector<std::string> args = {"--frames", "25", "--header-offset", std::to_string(offset)};
+    args.insert(args.end(), more.begin(), more.end());
+    args.push_back(name);
+    CommandOptions options;
+    options.directory = dir_.path();
+    ASSERT_EQ(RunCommand(HDRMEND_RDGEN, args, options).status, 0);
+  }
+
+  CommandResult Run(const std::vector<std::string>& args) {
+    CommandOptions options;
+    options.directory = dir_.path();
+    return RunCommand(HDRMEND_BINARY, args, options);
+  }
+
+  TempDir dir_;
+};
+
+// Each named file is repaired in turn, a failure on one does not stop the
+// others, and each report follows the file's name.
+TEST_F(ManyFiles, EachFileIsRepairedAndAFailureStopsNoOther) {
+  Generate("a.raw", 2);
+  Generate("b.raw", 0);
+  Generate("./--odd.raw", 3);
+  WriteFile(path("c.raw"), "not a recording");
+  CommandResult r = Run({"a.raw", "c.raw", "b.raw", "./--odd.raw"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err,
+            "a.raw:\n27 frames specified in the file\n25 frames actually in the file\n"
+            "c.raw:\n\n\nERROR: Unable to read raw data statistics.\n"
+            "       Unable to read number of cameras.\n\n"
+            "b.raw:\n25 frames specified in the file\n25 frames actually in the file\n"
+            "./--odd.raw:\n28 frames specified in the file\n25 frames actually in the file\n");
+  for (const char* name : {"a.raw", "b.raw", "--odd.raw"}) {
+    EXPECT_EQ(Run({"--", name}).err,
+              "25 frames specified in the file\n25 frames actually in the file\n")
+        << name;
+  }
+  EXPECT_EQ(ReadFile(path("c.raw")), "not a recording");
+}
+
+// The check reads and writes nothing: every file, the directory and
+// /var/tmp stay exactly as they were, and the verdicts and the exit status
+// are as cmp gives them.
+TEST_F(ManyFiles, CheckChangesNothingAndSaysWhatEachFileIs) {
+  const bool gzip = testsupport::HaveProgram("gzip");
+  Generate("ok.raw", 0);
+  Generate("wrong.txt", 4, {"--format", "text"});
+  mkdir(path("folder").c_str(), 0755);
+  std::vector<std::string> names = {"ok.raw", "wrong.txt"};
+  if (gzip) {
+    Generate("ok.raw.gz", 0);
+    Generate("cut.raw.gz", 1);
+    const std::string packed = ReadFile(path("cut.raw.gz"));
+    WriteFile(path("cut.raw.gz"), packed.substr(0, packed.size() / 2));
+    names.insert(names.end(), {"ok.raw.gz", "cut.raw.gz"});
+  }
+  struct Row {
+    std::vector<std::string> files;
+    int status;
+    std::string out;
+  } rows[] = {
+      {{"ok.raw"}, 0, "ok.raw: ok (25 frames)\n"},
+      {{"ok.raw", "wrong.txt"}, 1, "ok.raw: ok (25 frames)\nwrong.txt: needs repair (header 29, frames 25)\n"},
+      {{"wrong.txt", "missing.raw"}, 2,
+       "wrong.txt: needs repair (header 29, frames 25)\nmissing.raw: damaged (unable to open \"missing.raw\")\n"},
+      {{"folder"}, 2, "folder: damaged (folder is a directory)\n"},
+  };
+  auto snapshot = [&] {
+    std::string state;
+    for (const std::string& name : testsupport::Listing(dir_.path())) {
+      struct stat st;
+      lstat(path(name).c_str(), &st);
+      state += name + " " + std::to_string(st.st_size) + " " + std::to_string(st.st_mtim.tv_nsec) +
+               " " + std::to_string(st.st_atim.tv_nsec) + " " + std::to_string(st.st_mode) + "\n";
+    }
+    return state;
+  };
+  const std::string before = snapshot();
+  const std::set<std::string> varTmp = testsupport::Listing("/var/tmp");
+  for (const Row& row : rows) {
+    std::vector<std::string> args = {"--check"};
+    args.insert(args.end(), row.files.begin(), row.files.end());
+    CommandResult r = Run(args);
+    EXPECT_EQ(r.status, row.status) << r.err;
+    EXPECT_EQ(r.out, row.out);
+  }
+  if (gzip) {
+    CommandResult r = Run({"--check", "ok.raw.gz", "cut.raw.gz"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n') + 1), "ok.raw.gz: ok (25 frames)\n");
+    EXPECT_NE(r.out.find("cut.raw.gz: damaged (decompressor '"), std::string::npos) << r.out;
+  }
+  EXPECT_EQ(snapshot(), before);
+  EXPECT_EQ(testsupport::Listing("/var/tmp"), varTmp);
 }
 
 }  // namespace
