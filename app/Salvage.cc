@@ -13,6 +13,7 @@
 #include <string>
 
 #include "app/FrameCountRepair.h"
+#include "app/Progress.h"
 #include "app/SourceFile.h"
 #include "app/TemporaryCopy.h"
 #include "foundation/ZnMessage.h"
@@ -187,7 +188,13 @@ int SalvageRecording(const char* program, const char* path) {
       }
       return static_cast<int64_t>(done);
     };
-    if (!ZrRDPlanSalvage(*reader, compressed ? ZrRDBytesAt() : bytesAt, &plan)) {
+    Progress& progress = Progress::standardError();
+    progress.begin(name.c_str(), "looking for the frames that read whole",
+                   [fd] { return static_cast<int64_t>(lseek(fd, 0, SEEK_CUR)); },
+                   source.status().st_size);
+    const bool planned = ZrRDPlanSalvage(*reader, compressed ? ZrRDBytesAt() : bytesAt, &plan);
+    progress.end();
+    if (!planned) {
       reader->close();
       return Refuse(name);
     }
@@ -241,7 +248,14 @@ int SalvageRecording(const char* program, const char* path) {
   {
     ZrRDFileWriter writer(copy.fd(), copy.name().c_str(), static_cast<int>(plan.frames), cameras,
                           format);
-    written = !ZnMessages.errorPending() && ZrRDCopySalvaged(*reader, writer, plan);
+    Progress& progress = Progress::standardError();
+    const int copyFd = copy.fd();
+    progress.begin(name.c_str(), "copying",
+                   [copyFd] { return static_cast<int64_t>(lseek(copyFd, 0, SEEK_CUR)); },
+                   source.status().st_size);
+    written = !ZnMessages.errorPending() &&
+              ZrRDCopySalvaged(*reader, writer, plan, [&progress](int64_t) { progress.tick(); });
+    progress.end();
     written = writer.close() && written;
   }
   // The decompressor of a damaged file fails again, or ends on the pipe
