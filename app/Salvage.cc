@@ -177,17 +177,7 @@ int SalvageRecording(const char* program, const char* path) {
     binary = reader->isBinary();
     cameras = reader->cameraCount();
     const int fd = source.fd();
-    const ZrRDBytesAt bytesAt = [fd](int64_t offset, std::size_t n, char* out) -> int64_t {
-      std::size_t done = 0;
-      while (done < n) {
-        const ssize_t got = pread(fd, out + done, n - done, static_cast<off_t>(offset) + done);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return -1;
-        if (got == 0) break;
-        done += static_cast<std::size_t>(got);
-      }
-      return static_cast<int64_t>(done);
-    };
+    const ZrRDBytesAt bytesAt = source.bytesAt();
     Progress& progress = Progress::standardError();
     progress.begin(name.c_str(), "looking for the frames that read whole",
                    [fd] { return static_cast<int64_t>(lseek(fd, 0, SEEK_CUR)); },

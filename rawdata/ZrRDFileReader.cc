@@ -24,28 +24,23 @@ bool IsBlank(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 }  // namespace
 
 ZrRDFileReader::ZrRDFileReader(const char* path) : name_(path != nullptr ? path : "") {
-  ownedStream_ = new ZnCompIFStream(name_.c_str());
-  if (ownedStream_->fail()) {
-    // The opening has said why; a stream that never opened has nothing to
-    // close that could fail, so what its destructor says is of no interest.
-    delete ownedStream_;
-    ownedStream_ = nullptr;
-    return;
-  }
-  stream_ = ownedStream_;
-  ownedBuffer_ = ownedStream_->rdbuf();
-  readHeader();
+  adopt(new ZnCompIFStream(name_.c_str()));
 }
 
 ZrRDFileReader::ZrRDFileReader(int fd, const char* name) : name_(name != nullptr ? name : "") {
-  ownedStream_ = new ZnCompIFStream(fd, name_.c_str());
-  if (ownedStream_->fail()) {
-    delete ownedStream_;
-    ownedStream_ = nullptr;
+  adopt(new ZnCompIFStream(fd, name_.c_str()));
+}
+
+void ZrRDFileReader::adopt(ZnCompIFStream* stream) {
+  if (stream->fail()) {
+    // The opening has said why; a stream that never opened has nothing to
+    // close that could fail, so what its destructor says is of no interest.
+    delete stream;
     return;
   }
-  stream_ = ownedStream_;
-  ownedBuffer_ = ownedStream_->rdbuf();
+  ownedStream_ = stream;
+  stream_ = stream;
+  ownedBuffer_ = stream->rdbuf();
   readHeader();
 }
 

@@ -162,6 +162,8 @@ class ZrRDFileReader {
   bool close();
 
  private:
+  // Takes a stream it opened, if it did open, and reads its header.
+  void adopt(ZnCompIFStream* stream);
   void readHeader();
   // Decodes a frame header into `frame` and takes its number and timecode;
   // `raw` as ZrRDReadBinaryFrameHeader() and ZrRDReadTextFrameHeader() give

@@ -20,11 +20,7 @@ ZrRDFileWriter::ZrRDFileWriter(const char* path, int frames, int cameras, ZrRDFo
     ZnReportError("Unable to open \"%s\".", name_.c_str());
     return;
   }
-  out_ = stream_;
-  failed_ = false;
-  errno = 0;
-  ZrRDWriteFileHeader(*out_, format_, frames, cameras);
-  checkStream(errno);
+  start(stream_, frames, cameras);
 }
 
 ZrRDFileWriter::ZrRDFileWriter(int fd, const char* name, int frames, int cameras,
@@ -49,7 +45,11 @@ ZrRDFileWriter::ZrRDFileWriter(int fd, const char* name, int frames, int cameras
     ZnReportError("Unable to open \"%s\".", name_.c_str());
     return;
   }
-  out_ = stream_;
+  start(stream_, frames, cameras);
+}
+
+void ZrRDFileWriter::start(std::ostream* out, int frames, int cameras) {
+  out_ = out;
   failed_ = false;
   errno = 0;
   ZrRDWriteFileHeader(*out_, format_, frames, cameras);
@@ -58,10 +58,8 @@ ZrRDFileWriter::ZrRDFileWriter(int fd, const char* name, int frames, int cameras
 
 ZrRDFileWriter::ZrRDFileWriter(std::ostream& out, int frames, int cameras, ZrRDFormat format,
                                const char* name)
-    : out_(&out), format_(format), name_(name != nullptr ? name : "") {
-  errno = 0;
-  ZrRDWriteFileHeader(*out_, format_, frames, cameras);
-  checkStream(errno);
+    : format_(format), name_(name != nullptr ? name : "") {
+  start(&out, frames, cameras);
 }
 
 ZrRDFileWriter::~ZrRDFileWriter() { close(); }

@@ -76,6 +76,8 @@ class ZrRDFileWriter {
   bool close();
 
  private:
+  // Writes to `out` from now on, the header first.
+  void start(std::ostream* out, int frames, int cameras);
   // Reports the failure the stream shows, once.
   void reportWriteFailure(int error);
   bool checkStream(int error);

@@ -4,6 +4,7 @@
 #include <locale>
 #include <sstream>
 #include <string>
+#include <type_traits>
 
 bool ZnStreamScanner::decideClassic() const {
   return (in_.flags() & (std::ios::skipws | std::ios::basefield)) ==
@@ -110,12 +111,20 @@ bool ZnStreamScanner::takeToken(bool decimal, std::size_t longest, std::string* 
   return true;
 }
 
-bool ZnStreamScanner::extract(int& value, std::size_t longest) {
+template <typename T>
+bool ZnStreamScanner::extractBounded(T& value, std::size_t longest) {
+  constexpr bool kDecimal = std::is_same<T, double>::value;
   const char* p;
   const char* e;
   if (window(&p, &e)) {
-    int v = 0;
-    if (const char* stop = scanInt(p, e, &v)) {
+    T v = 0;
+    const char* stop;
+    if constexpr (kDecimal) {
+      stop = scanDouble(p, e, &v);
+    } else {
+      stop = scanInt(p, e, &v);
+    }
+    if (stop != nullptr) {
       consume(stop);
       value = v;
       return true;
@@ -126,7 +135,7 @@ bool ZnStreamScanner::extract(int& value, std::size_t longest) {
     return !in_.fail();
   }
   std::string token;
-  if (!takeToken(false, longest, &token)) return false;
+  if (!takeToken(kDecimal, longest, &token)) return false;
   if (token.empty()) {
     // Nothing that starts a number: no value, as the extraction sets it.
     value = 0;
@@ -140,32 +149,12 @@ bool ZnStreamScanner::extract(int& value, std::size_t longest) {
   return !in_.fail();
 }
 
+bool ZnStreamScanner::extract(int& value, std::size_t longest) {
+  return extractBounded(value, longest);
+}
+
 bool ZnStreamScanner::extract(double& value, std::size_t longest) {
-  const char* p;
-  const char* e;
-  if (window(&p, &e)) {
-    double v = 0.0;
-    if (const char* stop = scanDouble(p, e, &v)) {
-      consume(stop);
-      value = v;
-      return true;
-    }
-  }
-  if (!boundedOk()) {
-    in_ >> value;
-    return !in_.fail();
-  }
-  std::string token;
-  if (!takeToken(true, longest, &token)) return false;
-  if (token.empty()) {
-    value = 0.0;
-    in_.setstate(std::ios::failbit);
-    return false;
-  }
-  std::istringstream converted(token);
-  converted >> value;
-  if (converted.fail()) in_.setstate(std::ios::failbit);
-  return !in_.fail();
+  return extractBounded(value, longest);
 }
 
 bool ZnStreamScanner::skipDouble() {

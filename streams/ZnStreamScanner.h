@@ -313,6 +313,9 @@ class ZnStreamScanner {
   bool decideClassic() const;
   // Whether extract(value, longest) may read a token itself.
   bool boundedOk();
+  // extract(value, longest) for an int or a double.
+  template <typename T>
+  bool extractBounded(T& value, std::size_t longest);
   // The standard extraction's reading of a number token, a character at a
   // time through the buffer, keeping at most longest + 1 characters; the
   // token, normalized as the standard extraction normalizes it, goes to
