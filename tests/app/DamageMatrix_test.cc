@@ -201,11 +201,7 @@ class DamageMatrix : public ::testing::Test {
     options.directory = dir_.path();
     CommandResult r = RunCommand(HDRMEND_BINARY, {name}, options);
     EXPECT_EQ(r.out, "");
-    for (const std::string& left : testsupport::Listing("/var/tmp")) {
-      const bool ours = left.rfind("comp", 0) == 0 &&
-                        testsupport::EndsWith(left, "." + std::to_string(r.pid));
-      EXPECT_FALSE(ours) << "pipe left: " << left;
-    }
+    EXPECT_EQ(testsupport::OwnPipesInVarTmp(r.pid), std::vector<std::string>());
     EXPECT_EQ(testsupport::Listing(dir_.path()), std::set<std::string>({name}));
     if (!readsWhole) {
       EXPECT_EQ(r.status, 1) << r.err;

@@ -7,6 +7,9 @@
 #ifndef HDRMEND_TESTS_SUPPORT_TESTSUPPORT_H_
 #define HDRMEND_TESTS_SUPPORT_TESTSUPPORT_H_
 
+#include <sys/types.h>
+#include <unistd.h>
+
 #include <set>
 #include <string>
 #include <vector>
@@ -62,8 +65,28 @@ std::set<std::string> Listing(const std::string& directory);
 std::string FindProgram(const std::string& name);
 inline bool HaveProgram(const std::string& name) { return !FindProgram(name).empty(); }
 
+// The program that compresses ".gz" files: pigz where it is installed, else
+// gzip; and the command text the streams give for it.
+inline std::string GzipCompressor() { return HaveProgram("pigz") ? "pigz" : "gzip"; }
+inline std::string GzipCommand() { return GzipCompressor() + " -9 <%s >%s &"; }
+
 inline bool EndsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// Named pipes of process `pid` (this one by default) left in /var/tmp by the
+// compressing streams. Other processes' pipes are not looked at: tests run
+// side by side, and theirs come and go.
+inline std::vector<std::string> OwnPipesInVarTmp(pid_t pid = getpid()) {
+  std::vector<std::string> found;
+  const std::string suffix = "." + std::to_string(pid);
+  for (const std::string& name : Listing("/var/tmp")) {
+    if ((name.rfind("compofstream", 0) == 0 || name.rfind("compifstream", 0) == 0) &&
+        EndsWith(name, suffix)) {
+      found.push_back("/var/tmp/" + name);
+    }
+  }
+  return found;
 }
 
 }  // namespace testsupport

@@ -1,5 +1,5 @@
-// Helpers for tests that run programs and look for the named pipes they
-// leave, on top of the helpers every test folder shares.
+// Helpers for tests that run programs and read the messages they leave, on
+// top of the helpers every test folder shares.
 #ifndef HDRMEND_TESTS_SYSTEM_SYSTEMTESTSUPPORT_H_
 #define HDRMEND_TESTS_SYSTEM_SYSTEMTESTSUPPORT_H_
 
@@ -51,19 +51,6 @@ inline int RunProgram(const std::vector<std::string>& args, const std::string& i
   int status = 0;
   if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
   return WEXITSTATUS(status);
-}
-
-// Named pipes of this process left in /var/tmp by the compressing streams.
-inline std::vector<std::string> OwnPipesInVarTmp() {
-  std::vector<std::string> found;
-  const std::string suffix = "." + std::to_string(getpid());
-  for (const std::string& name : Listing("/var/tmp")) {
-    if ((name.rfind("compofstream", 0) == 0 || name.rfind("compifstream", 0) == 0) &&
-        EndsWith(name, suffix)) {
-      found.push_back("/var/tmp/" + name);
-    }
-  }
-  return found;
 }
 
 }  // namespace testsupport
