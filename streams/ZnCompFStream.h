@@ -10,8 +10,14 @@
 // file when reading):
 //
 //   "Z"     compress <%s >%s &          uncompress -c %s >%s &
-//   "gz"    gzip -9 <%s >%s &           gunzip -c %s >%s &
+//   "gz"    pigz -9 <%s >%s &           gunzip -c %s >%s &
+//           (gzip -9 <%s >%s & where pigz is not installed)
 //   "jpeg"  cjpeg -gsi <%s >%s &        djpeg -gsi %s >%s &
+//
+// pigz compresses on every core; it does not decompress here, since it takes
+// bytes after the end of the compressed data for nothing, which gunzip
+// reports. Messages name the program that runs, and "Cannot find command"
+// names gzip when neither is installed.
 //
 // The filter never opens the file by name: the stream (or the caller) opens
 // it, and the filter gets it as its standard output (compressor) or standard

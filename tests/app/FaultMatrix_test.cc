@@ -231,7 +231,8 @@ TEST_F(FaultMatrix, WriteFailureAnywhereInTheCopyKeepsTheRecording) {
       } else {
         // gzip prints its own complaint before the block.
         EXPECT_NE(r.err.find("\n\nERROR: " + top + "\n"), std::string::npos) << r.err;
-        EXPECT_NE(r.err.find("Compressor 'gzip' failed for \"" + temporary + "\"."),
+        EXPECT_NE(r.err.find("Compressor '" + testsupport::GzipCompressor() + "' failed for \"" +
+                             temporary + "\"."),
                   std::string::npos)
             << r.err;
       }
@@ -406,10 +407,10 @@ TEST_F(FaultMatrix, FilterKilledMidwayFailsTheRepairAndKeepsTheRecording) {
     std::string program;  // the one that fails at the fault
     const char* pipe;     // what it writes to
     bool stopToKillCompressor;
-    const char* message;
+    std::string message;
   } cases[] = {
       {"compressor", "hdrmend", "/var/tmp/compofstream0.", true,
-       "Compressor 'gzip' failed for \"<copy>\"."},
+       "Compressor '" + testsupport::GzipCompressor() + "' failed for \"<copy>\"."},
       {"decompressor, counting", decompressing, "/var/tmp/compifstream0.", false,
        "Decompressor 'gunzip' failed for \"take.raw.gz\"."},
       {"decompressor, copying", decompressing, "/var/tmp/compifstream1.", false,

@@ -665,7 +665,7 @@ TEST_F(RepairTest, CopyThatCannotBeWrittenIsRemovedAndTheFileKept) {
   const bool haveGzip = !FindProgram("gzip").empty();
   struct Case {
     const char* name;
-    const char* block;
+    std::string block;
   } cases[] = {
       {"big.raw",
        "\n\nERROR: Unable to repair \"big.raw\".  The file was not changed.\n"
@@ -674,7 +674,7 @@ TEST_F(RepairTest, CopyThatCannotBeWrittenIsRemovedAndTheFileKept) {
       {"big.raw.gz",
        "\n\nERROR: Unable to repair \"big.raw.gz\".  The file was not changed.\n"
        "       Unable to write \"big.raw.<pid>.gz\".\n"
-       "       Compressor 'gzip' failed for \"big.raw.<pid>.gz\".\n\n"},
+       "       Compressor '" + testsupport::GzipCompressor() + "' failed for \"big.raw.<pid>.gz\".\n\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -689,7 +689,7 @@ TEST_F(RepairTest, CopyThatCannotBeWrittenIsRemovedAndTheFileKept) {
     CommandResult r = Repair(c.name, options);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    // gzip adds a line of its own before the block.
+    // The compressor adds a line of its own before the block.
     ASSERT_EQ(r.err.find(CountReport(303, 300)), 0u) << r.err;
     EXPECT_TRUE(EndsWith(r.err, WithPid(c.block, r.pid))) << r.err;
     EXPECT_EQ(ReadFile(path(c.name)), bytes);

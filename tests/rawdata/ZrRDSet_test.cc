@@ -561,7 +561,8 @@ TEST_F(ZrRDSetTest, SaveReportsFullDisk) {
 TEST_F(ZrRDSetTest, SaveReportsFailedCompressor) {
   TempDir dir;
   ASSERT_EQ(mkdir((dir / "bin").c_str(), 0755), 0);
-  std::string fake = dir / "bin/gzip";
+  // In the place of the compressor that runs: pigz where it is installed.
+  std::string fake = dir / ("bin/" + testsupport::GzipCompressor());
   WriteFile(fake, "#!/bin/sh\ncat >/dev/null\nexit 1\n");
   ASSERT_EQ(chmod(fake.c_str(), 0755), 0);
   const char* oldPath = getenv("PATH");
@@ -575,7 +576,7 @@ TEST_F(ZrRDSetTest, SaveReportsFailedCompressor) {
   setenv("PATH", saved.c_str(), 1);
   EXPECT_FALSE(saved_ok);
   EXPECT_EQ(messages, (Strings{"Unable to write raw data file \"" + path + "\".",
-                               "Compressor 'gzip' failed for \"" + path + "\"."}));
+                               "Compressor '" + testsupport::GzipCompressor() + "' failed for \"" + path + "\"."}));
 }
 
 // ---- Copies, appending and adding ----

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <iostream>
 #include <iterator>
 #include <set>
 #include <string>
@@ -104,7 +105,8 @@ TEST_F(CompFStreamTest, GzipWritesACompleteFileThatReadsBack) {
   EXPECT_EQ(out.pipePath(), PipeName("compofstream", out.serial()));
   EXPECT_TRUE(ZnIsNamedPipe(out.pipePath()));
   EXPECT_EQ(Text(out.command()),
-            ("gzip -9 <" + PipeName("compofstream", out.serial()) + " >" + path + " &"));
+            (testsupport::GzipCompressor() + " -9 <" + PipeName("compofstream", out.serial()) +
+             " >" + path + " &"));
   out << data;
   out.close();
   EXPECT_FALSE(out.fail());
@@ -364,6 +366,46 @@ TEST_F(CompFStreamInDirTest, BareExtensionIsAnOrdinaryName) {
 
 // With the programs missing from PATH no filter starts, the message names the
 // program and the file, and the pipe made before the look-up is gone.
+// pigz writes ".gz" files where it is installed, gzip where it is not; both
+// give a file that gunzip reads back whole, and reading is gunzip's either way.
+TEST_F(CompFStreamTest, GzipFilesAreWrittenByPigzWhereInstalledElseByGzip) {
+  struct Case {
+    const char* compressor;
+    std::vector<std::string> installed;
+  } cases[] = {
+      {"pigz", {"pigz", "gzip", "gunzip"}},
+      {"gzip", {"gzip", "gunzip"}},
+  };
+  const std::string data = Sample(300000);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.compressor);
+    if (!HaveProgram(c.compressor)) {
+      std::cout << "[  SKIPPED ] " << c.compressor << " is not installed\n";
+      continue;
+    }
+    TempDir bin;
+    for (const std::string& program : c.installed) {
+      ASSERT_EQ(symlink(testsupport::FindProgram(program).c_str(), (bin / program).c_str()), 0);
+    }
+    ScopedEnv path("PATH", bin.path().c_str());
+    ZnClearMessages();
+    std::string file = Path(std::string(c.compressor) + ".raw.gz");
+    ZnCompOFStream out(file.c_str());
+    ASSERT_TRUE(out.good());
+    EXPECT_EQ(Text(out.command()), std::string(c.compressor) + " -9 <" +
+                                       PipeName("compofstream", out.serial()) + " >" + file + " &");
+    out << data;
+    EXPECT_TRUE(out.close());
+    ZnCompIFStream in(file.c_str());
+    ASSERT_TRUE(in.good());
+    EXPECT_EQ(Text(in.command()),
+              "gunzip -c " + file + " >" + PipeName("compifstream", in.serial()) + " &");
+    EXPECT_EQ(ReadAll(in), data);
+    EXPECT_TRUE(in.close());
+    EXPECT_EQ(MessageTexts(), Texts());
+  }
+}
+
 TEST_F(CompFStreamTest, ProgramMissingFromPathFailsTheOpen) {
   struct Case {
     const char* name;
@@ -501,7 +543,8 @@ TEST_F(CompFStreamTest, CompressorThatFailsIsReportedAtClose) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ZnClearMessages();
-    ASSERT_TRUE(WriteExecutable(bin + "/gzip", c.script));
+    // In the place of the compressor that runs: pigz where it is installed.
+    ASSERT_TRUE(WriteExecutable(bin + "/" + testsupport::GzipCompressor(), c.script));
     std::string target = Path("out.gz");
     ZnCompOFStream out(target.c_str());
     ASSERT_TRUE(out.good());
@@ -510,14 +553,15 @@ TEST_F(CompFStreamTest, CompressorThatFailsIsReportedAtClose) {
     out.close();
     EXPECT_TRUE(out.fail());
     EXPECT_TRUE(out.filterFailed());
-    EXPECT_EQ(MessageTexts(), Texts({"Compressor 'gzip' failed for \"" + target + "\"."}));
+    EXPECT_EQ(MessageTexts(), Texts({"Compressor '" + testsupport::GzipCompressor() + "' failed for \"" + target + "\"."}));
     EXPECT_TRUE(SigpipeIsDefault());
   }
 }
 
 TEST_F(CompFStreamTest, DestructorWaitsAndReportsLikeClose) {
   std::string bin = FakeBin();
-  ASSERT_TRUE(WriteExecutable(bin + "/gzip", "#!/bin/sh\ncat >/dev/null\nexit 1\n"));
+  ASSERT_TRUE(WriteExecutable(bin + "/" + testsupport::GzipCompressor(),
+                              "#!/bin/sh\ncat >/dev/null\nexit 1\n"));
   std::string oldPath = getenv("PATH") != nullptr ? getenv("PATH") : "";
   {
     ScopedEnv path("PATH", (bin + ":" + oldPath).c_str());
@@ -526,7 +570,7 @@ TEST_F(CompFStreamTest, DestructorWaitsAndReportsLikeClose) {
     out << "data";
   }
   EXPECT_TRUE(ZnMessages.errorPending());
-  EXPECT_EQ(MessageTexts(), Texts({"Compressor 'gzip' failed for \"" + Path("bad.gz") + "\"."}));
+  EXPECT_EQ(MessageTexts(), Texts({"Compressor '" + testsupport::GzipCompressor() + "' failed for \"" + Path("bad.gz") + "\"."}));
 
   // With the real gzip the destructor leaves a complete file behind.
   ZnClearMessages();
