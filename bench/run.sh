@@ -56,7 +56,7 @@ if [ ! -x /usr/bin/time ]; then
 fi
 
 echo "bench: building hdrmend and rdgen in $build" >&2
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DHDRMEND_BUILD_TESTS=OFF \
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DHDRMEND_BUILD_TESTS=OFF \
   >/dev/null
 cmake --build "$build" -j2 --target hdrmend rdgen >/dev/null
 hdrmend=$build/app/hdrmend
