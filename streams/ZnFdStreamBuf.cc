@@ -11,8 +11,11 @@
 namespace {
 
 // Characters kept before the get area when it is refilled, so that putback()
-// and unget() work right after a refill too.
-constexpr std::ptrdiff_t kPutback = 16;
+// and unget() work right after a refill too, and a reader that looks back at
+// a record it has just read finds it whole although a refill fell inside it
+// (a recording's frames are copied as they lie only when their bytes can be
+// seen whole). Moving them costs a few percent of a refill's own copy.
+constexpr std::ptrdiff_t kPutback = 16 * 1024;
 
 // A descriptor in non-blocking mode (one a caller opened so) is waited on
 // rather than failed: the stream's callers expect blocking semantics.

@@ -227,4 +227,27 @@ TEST_F(ZrRDFramePassesTest, VerbatimRunsHoldTheFramesACopyWritesAsTheyLie) {
   }
 }
 
+// Read from a file, a recording spans many refills of the stream's buffer,
+// and frames cut by a refill are seen whole all the same: one run holds them
+// all, so the copy moves the whole recording in the kernel.
+TEST_F(ZrRDFramePassesTest, VerbatimRunGoesOnAcrossTheStreamsRefills) {
+  std::vector<int> numbers;
+  for (int k = 1; k <= 100000; ++k) numbers.push_back(k);
+  const std::string text = Frames(ZrRDFormat::Text, numbers);
+  ASSERT_GT(text.size(), 8u * 256 * 1024);
+  testsupport::TempDir dir;
+  const std::string path = dir / "take.raw";
+  ASSERT_TRUE(testsupport::WriteFile(path, text));
+  ZrRDFileReader reader(path.c_str());
+  ZrRDCountOptions options;
+  options.verbatim = true;
+  options.splitAbove = INT64_MAX;
+  ZrRDCount count;
+  ASSERT_EQ(ZrRDCountFrames(reader, options, &count), ZrRDCountEnd::kClean);
+  ASSERT_EQ(count.verbatim.size(), 1u);
+  EXPECT_EQ(count.verbatim[0].firstFrame, 0);
+  EXPECT_EQ(count.verbatim[0].frames, 100000);
+  EXPECT_EQ(count.verbatim[0].end, static_cast<int64_t>(text.size()));
+}
+
 }  // namespace
