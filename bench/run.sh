@@ -6,8 +6,8 @@
 # Usage: bench/run.sh [--runs N] [--size-mb MB] [--gz-size-mb MB] [--keep]
 #
 # Builds hdrmend and rdgen in Release (build-bench, or $HDRMEND_BENCH_BUILD),
-# writes the recordings under a temporary directory in $TMPDIR (about 4.5
-# times --size-mb of free space is needed, 4.5 GB by default) and removes it
+# writes the recordings under a temporary directory in $TMPDIR (about 6.5
+# times --size-mb of free space is needed, 6.5 GB by default) and removes it
 # at the end unless --keep is given. Every job runs N times (5 by default),
 # interleaved with the job it is measured against, so that both see the same
 # machine: the ratio of each run is taken pair by pair and the table shows
