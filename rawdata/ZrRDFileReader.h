@@ -69,6 +69,12 @@ class ZrRDFileReader {
   int framesRead() const { return framesRead_; }
   // The number of the last frame header read; 0 before the first.
   int currentFrameNumber() const { return currentFrameNumber_; }
+  // Whether the warning given once per reader (a binary frame header whose
+  // timecode has fewer than four parts) has been given. A caller that reads
+  // parts of one recording through two readers joins them with
+  // noteWarnedOnce(), so that the warning stays one for the whole.
+  bool warnedOnce() const { return warned_; }
+  void noteWarnedOnce() { warned_ = true; }
 
   // Decodes the next frame header and returns its number, or 0 when it cannot
   // be read (errors pending). A frame numbered 0 also gives 0, without an

@@ -1,6 +1,7 @@
 #include "rawdata/ZrRDFramePasses.h"
 
 #include <thread>
+#include <vector>
 
 #include "foundation/ZnMessage.h"
 #include "rawdata/ZrRDFormat.h"
@@ -149,10 +150,14 @@ ZrRDCountEnd ZrRDCountFramesSplit(ZrRDFileReader& reader, ZrRDFileReader& second
   ZrRDCountOptions rest = options;
   rest.progress = nullptr;
   rest.stopAt = -1;
+  // Each thread has its own message list. The helper's messages come back
+  // here: a clean count can still warn, and the warning is the caller's as
+  // if one reader had read it all. Where the count is done again here, they
+  // are dropped and come again from the reading that takes their place.
+  ZnMessageList helperMessages;
   std::thread helper([&] {
-    // The helper's messages are its own (each thread has its list) and go
-    // with it: where they matter, the count is done again here.
     if (second.resumeAt(split)) helpedHow = ZrRDCountFrames(second, rest, &helped);
+    helperMessages = ZnMessages;
     ZnClearMessages();
   });
   first.stopAt = split;
@@ -187,6 +192,18 @@ ZrRDCountEnd ZrRDCountFramesSplit(ZrRDFileReader& reader, ZrRDFileReader& second
   }
   count->frames += helped.frames;
   count->end = helped.end;
+  // What the helper warned of, after what the reader did and in its order;
+  // the warning given once is not given twice.
+  if (!reader.warnedOnce()) {
+    std::vector<const ZnMessage*> newestFirst;
+    for (const ZnMessage* m = helperMessages.first(); m != nullptr; m = m->next()) {
+      newestFirst.push_back(m);
+    }
+    for (auto m = newestFirst.rbegin(); m != newestFirst.rend(); ++m) {
+      ZnMessages.add((*m)->kind(), (*m)->text());
+    }
+    if (second.warnedOnce()) reader.noteWarnedOnce();
+  }
   // The helper read the data to its end; so does the reader, for its caller
   // (a decompressor's verdict, a copy after it).
   reader.resumeAt(length);

@@ -122,10 +122,19 @@ TEST_F(ZrRDFramePassesTest, SplitCountGivesWhatTheCountAloneGives) {
     for (int n = 1; n <= 600; ++n) numbers.push_back(n);
     const std::string whole = Frames(format, numbers);
     const std::size_t middle = whole.size() / 2;
+    // Frame n's binary header with a timecode of one part, which is read
+    // with a warning, given once per recording.
+    auto oddTimecode = [binary](std::string bytes, unsigned n) {
+      if (!binary) return bytes;
+      const char number[4] = {static_cast<char>(n), static_cast<char>(n >> 8), 0, 0};
+      return Replace(bytes, "\x04" + std::string(number, 4),
+                     "\x06" + std::string(number, 4) + std::string("\x01\x05", 2));
+    };
     struct Case {
       const char* what;
       std::string bytes;
       int64_t limit;
+      int warnedOf = 0;  // the frame a binary recording is warned of
     } cases[] = {
         {"whole", whole, INT_MAX},
         {"zero tail", whole + std::string(300, '\0'), INT_MAX},
@@ -139,6 +148,8 @@ TEST_F(ZrRDFramePassesTest, SplitCountGivesWhatTheCountAloneGives) {
         {"blank lines everywhere", binary ? whole : Replace(whole, "\n1\n3", "\n\n \n1\n3"), INT_MAX},
         {"more frames than the limit", whole, 500},
         {"body cut off", whole.substr(0, whole.size() - 2), INT_MAX},
+        {"a warning after the middle", oddTimecode(whole, 500), INT_MAX, 500},
+        {"warnings on both sides", oddTimecode(oddTimecode(whole, 100), 500), INT_MAX, 100},
     };
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(binary ? "binary, " : "text, ") + c.what);
@@ -151,6 +162,9 @@ TEST_F(ZrRDFramePassesTest, SplitCountGivesWhatTheCountAloneGives) {
       ZrRDCount expected;
       const ZrRDCountEnd expectedHow = ZrRDCountFrames(alone, options, &expected);
       const Strings expectedMessages = testsupport::TakeMessages();
+      if (binary && c.warnedOf != 0) {
+        ASSERT_EQ(expectedMessages, Strings({"Invalid timecode for frame " + std::to_string(c.warnedOf)}));
+      }
 
       std::istringstream in(c.bytes);
       ZrRDFileReader reader(in);
