@@ -80,6 +80,16 @@ int UsageError(const std::string& what) {
   return 2;
 }
 
+// Whether all that went to standard output got there: a verdict or a text
+// that could not be written (a full disk, a closed pipe) fails the run
+// instead of passing for success.
+bool OutputWritten() {
+  std::cout.flush();
+  if (std::cout) return true;
+  std::cerr << "hdrmend: cannot write to standard output\n";
+  return false;
+}
+
 // Runs the mode on each file; with several, each file's report follows a
 // line with its name.
 int RunEach(const char* program, Mode mode, const std::vector<const char*>& files) {
@@ -103,6 +113,7 @@ int RunEach(const char* program, Mode mode, const std::vector<const char*>& file
     if (result != 0) status = 1;
   }
   ZnClearMessages();
+  if (mode == Mode::kCheck && !OutputWritten()) status = 2;
   return status;
 }
 
@@ -129,11 +140,11 @@ int main(int argc, char** argv) {
     if (option == "--help") {
       Put(std::cout, kUsage);
       std::cout << kOptions;
-      return EXIT_SUCCESS;
+      return OutputWritten() ? EXIT_SUCCESS : EXIT_FAILURE;
     }
     if (option == "--version") {
       Put(std::cout, kBanner);
-      return EXIT_SUCCESS;
+      return OutputWritten() ? EXIT_SUCCESS : EXIT_FAILURE;
     }
     if (option != "--check" && option != "--salvage") {
       return UsageError("unknown option '" + option + "'");

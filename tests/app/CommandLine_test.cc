@@ -198,3 +198,32 @@ TEST_F(ManyFiles, CheckChangesNothingAndSaysWhatEachFileIs) {
 }
 
 }  // namespace
+
+namespace {
+
+// What cannot be written to standard output (here /dev/full) fails the run:
+// a verdict nobody received is no success.
+TEST_F(ManyFiles, OutputThatCannotBeWrittenFailsTheRun) {
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "this system has no writable /dev/full";
+  Generate("ok.raw", 0);
+  struct Row {
+    std::vector<std::string> args;
+    int status;
+  } rows[] = {
+      {{"--check", "ok.raw"}, 2},
+      {{"--help"}, 1},
+      {{"--version"}, 1},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.args.front());
+    std::vector<std::string> args = {"-c", "exec \"$0\" \"$@\" >/dev/full", HDRMEND_BINARY};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    CommandOptions options;
+    options.directory = dir_.path();
+    CommandResult r = RunCommand("/bin/sh", args, options);
+    EXPECT_EQ(r.status, row.status);
+    EXPECT_EQ(r.err, "hdrmend: cannot write to standard output\n");
+  }
+}
+
+}  // namespace
