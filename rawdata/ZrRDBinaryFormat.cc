@@ -403,3 +403,17 @@ uint16_t ZrRDEncodeCoordinate(float value) {
   kept = scaled >= 2147483648.0f ? 0.0 : kept;
   return static_cast<uint16_t>(static_cast<int32_t>(kept));
 }
+
+bool ZrRDBinaryHeaderInForm(const unsigned char* header, std::size_t length, std::string* why) {
+  using zr_format::departs;
+  // The size byte, the frame number's 4 bytes, then the timecode: its part
+  // count, hours, minutes, seconds, frames.
+  if (length == 0) return true;
+  const int size = header[0];
+  if (size != 4 && size != 9) return departs(why, "its header is %d bytes long", size);
+  if (size == 4 || length < 6 || header[5] == 0) return true;
+  if (header[5] != 4) return departs(why, "its timecode has %d parts", header[5]);
+  if (length > 7 && header[7] >= 60) return departs(why, "its timecode has %d minutes", header[7]);
+  if (length > 8 && header[8] >= 60) return departs(why, "its timecode has %d seconds", header[8]);
+  return true;
+}

@@ -1,5 +1,8 @@
 #include "rawdata/ZrRDFormat.h"
 
+#include <cstdarg>
+#include <cstdio>
+
 #include "rawdata/ZrRDFormatParts.h"
 #include "streams/ZnStreamPrinter.h"
 
@@ -24,7 +27,25 @@ bool ZrRDReadCameras(std::istream& in, bool binary, ZrRDFrame& frame) {
 
 bool ZrRDSkipCameras(std::istream& in, bool binary, int cameraCount) {
   return binary ? zr_format::skipBinaryCameras(in, cameraCount)
-                : zr_format::skipTextCameras(in, cameraCount);
+                : zr_format::skipTextCameras(in, cameraCount, nullptr);
+}
+
+bool zr_format::departs(std::string* why, const char* format, ...) {
+  if (why == nullptr) return false;
+  char text[256];
+  va_list arguments;
+  va_start(arguments, format);
+  std::vsnprintf(text, sizeof text, format, arguments);
+  va_end(arguments);
+  *why = text;
+  return false;
+}
+
+bool ZrRDFrameNumberInForm(int32_t previous, int32_t number, std::string* why) {
+  const int64_t step = int64_t{number} - previous;
+  if (step <= ZrRDMaxFrameNumberStep && step >= -ZrRDMaxFrameNumberStep) return true;
+  return zr_format::departs(why, "its number %d lies more than %lld from the %d before it", number,
+                            static_cast<long long>(ZrRDMaxFrameNumberStep), previous);
 }
 
 void ZrRDWriteFileHeader(std::ostream& os, ZrRDFormat format, int frames, int cameras) {

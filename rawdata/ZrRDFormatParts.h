@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <istream>
+#include <string>
 
 #include "foundation/ZnTimecode.h"
 #include "rawdata/ZrRDFrame.h"
@@ -91,6 +92,10 @@ bool readCameras(std::istream& in, ZrRDFrame& frame, ReadGlobs readGlobs,
   return true;
 }
 
+// Sets *why, when given, to the phrase formatted as printf() does, and
+// answers false: how a judgement of the recorder's form says no.
+bool departs(std::string* why, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
 // In ZrRDBinaryFormat.cc.
 void writeBinaryFrameHeader(ZnStreamPrinter& out, const ZrRDFrame& frame);
 void writeBinaryCameras(ZnStreamPrinter& out, const ZrRDFrame& frame);
@@ -99,7 +104,8 @@ bool skipBinaryCameras(std::istream& in, int cameraCount);
 // In ZrRDTextFormat.cc.
 void writeTextFrameHeader(ZnStreamPrinter& out, const ZrRDFrame& frame);
 void writeTextCameras(ZnStreamPrinter& out, const ZrRDFrame& frame);
-bool skipTextCameras(std::istream& in, int cameraCount);
+// Judges the lines too when `why` is given (ZrRDSkipTextCamerasInForm()).
+bool skipTextCameras(std::istream& in, int cameraCount, std::string* why);
 
 }  // namespace zr_format
 

@@ -8,16 +8,17 @@
 // place from which frames read whole again: a frame header whose number is
 // above the last frame kept (any number above 0 when none was kept yet),
 // followed by at least two more frames that read whole, or by the end of the
-// data after fewer, binary frame headers of the forms a recorder writes (4
-// bytes, or 9 with a part count of 4); the frames from there on are kept. In data that cannot be
-// positioned (a decompressor's output) the damaged stretch runs to the end.
+// data after fewer; the frames from there on are kept. The search gives up,
+// and the damaged stretch runs to the end, when crafted bytes would make it
+// cost more than time linear in the bytes it looks at. In data that cannot
+// be positioned (a decompressor's output) the damaged stretch runs to the
+// end.
 //
 // In binary data a stretch of garbage reads as frames more often than not
 // (any bytes make a header, and a glob count swallows what follows), so a
-// binary frame is kept only when its header is of a form a recorder writes:
-// 4 bytes, or 9 with a part count of 4; any other header starts a damaged
-// stretch. A salvage runs only where the repair found damage, so a recording
-// whose odd headers read whole is repaired, not salvaged.
+// frame is kept only when it is of the recorder's form (see ZrRDFormat.h),
+// as the repair counts it, its number following the last frame kept; any
+// other frame starts a damaged stretch.
 //
 // The plan holds the runs of frames kept and the stretches dropped, as byte
 // offsets in the (uncompressed) data, so that a copy can take exactly the

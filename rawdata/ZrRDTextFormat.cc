@@ -135,8 +135,141 @@ inline const char* PlainGlobLine(const char* p, const char* e, const char** line
   return y + whole + 5;
 }
 
-// Reads one text camera record into *camera, or only checks it when camera
-// is null; the messages are the same either way.
+// The classic locale's white space.
+bool IsBlank(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+const char* SkipBlanks(const char* p, const char* e) {
+  while (p < e && zn_detail::IsSpace(*p)) ++p;
+  return p;
+}
+
+bool HasLineFeed(const char* p, const char* e) {
+  return std::memchr(p, '\n', static_cast<std::size_t>(e - p)) != nullptr;
+}
+
+// Consumes the white space before the next token, as the token's extraction
+// would, and answers whether it held a line feed. At the end of the input
+// the stream gets eofbit, and the extraction then fails as it would have.
+bool SkipSpace(std::istream& in) {
+  if (!in.good()) return false;
+  std::streambuf* buffer = in.rdbuf();
+  const int eof = std::char_traits<char>::eof();
+  bool lineFeed = false;
+  int c = buffer->sgetc();
+  for (; c != eof && IsBlank(c); c = buffer->snextc()) lineFeed = lineFeed || c == '\n';
+  if (c == eof) in.setstate(std::ios::eofbit);
+  return lineFeed;
+}
+
+// The lines of a text frame's body as its numbers go by (see "The
+// recorder's form" in ZrRDFormat.h): a glob count and a glob's pixels each
+// start a line, a glob's coordinates stand on the line of its pixels. The
+// first departure goes to *why.
+class BodyLines {
+ public:
+  explicit BodyLines(std::string* why) : why_(why) {}
+  void setCamera(int camera) { camera_ = camera; }
+  // The glob count, after white space that did or did not hold a line feed.
+  void count(bool lineFeed) {
+    if (!starts(lineFeed) && why_->empty()) {
+      zr_format::departs(why_, "the glob count of camera %d does not start a line", camera_ + 1);
+    }
+  }
+  // Glob `glob` (from 0): whether the white space before it held a line
+  // feed, and whether any between its numbers did.
+  void glob(int glob, bool lineFeed, bool broken) {
+    const bool started = starts(lineFeed);
+    if (!why_->empty()) return;
+    if (!started) {
+      zr_format::departs(why_, "glob %d of camera %d does not start a line", glob + 1, camera_ + 1);
+    } else if (broken) {
+      zr_format::departs(why_, "glob %d of camera %d runs over more than one line", glob + 1,
+                         camera_ + 1);
+    }
+  }
+
+ private:
+  // The header line's own line feed starts the body's first line.
+  bool starts(bool lineFeed) {
+    const bool started = lineFeed || first_;
+    first_ = false;
+    return started;
+  }
+
+  std::string* why_;
+  int camera_ = 0;
+  bool first_ = true;
+};
+
+// Checks one text camera record without keeping it, and with kLines its
+// lines as well; the messages are those of readTextGlobs().
+template <bool kLines>
+bool skipTextGlobs(ZnStreamScanner& scan, BodyLines* lines) {
+  std::istream& in = scan.stream();
+  const bool countLine = kLines && SkipSpace(in);
+  int count = 0;
+  if (!scan.extract(count, kLongestIntToken) || count < 0) {
+    in.setstate(std::ios::failbit);
+    ZnReportError("Error reading number of globs for camera.");
+    return false;
+  }
+  if (kLines) lines->count(countLine);
+  for (int i = 0; i < count; ++i) {
+    // The glob lines in the buffer are checked where they lie.
+    const char* p;
+    const char* e;
+    if (scan.window(&p, &e)) {
+      const char* start = p;
+      for (; i < count; ++i) {
+        const char* line;
+        const char* fieldsEnd;
+        const char* q = PlainGlobLine(p, e, &line, &fieldsEnd);
+        bool broken = false;
+        if (q == nullptr) {
+          line = kLines ? SkipBlanks(p, e) : p;
+          q = ZnStreamScanner::checkInt(line, e);
+          for (int k = 0; k < 2 && q != nullptr; ++k) {
+            if (kLines) {
+              const char* next = SkipBlanks(q, e);
+              broken = broken || HasLineFeed(q, next);
+              q = next;
+            }
+            q = ZnStreamScanner::checkDouble(q, e);
+          }
+          if (q == nullptr) break;
+        }
+        if (kLines) lines->glob(i, HasLineFeed(p, line), broken);
+        p = q;
+      }
+      if (p != start) scan.consume(p);
+      if (i == count) break;
+    }
+    const bool lineFeed = kLines && SkipSpace(in);
+    bool broken = false;
+    int pixels = 0;
+    double value = 0.0;
+    if (!scan.extract(pixels, kLongestIntToken)) {
+      ZnReportError("Unable to read number of pixels.");
+    } else {
+      if (kLines) broken = SkipSpace(in);
+      if (!extractCoordinate(scan, &value)) {
+        ZnReportError("Error reading value for x.");
+      } else {
+        if (kLines) broken = SkipSpace(in) || broken;
+        if (!extractCoordinate(scan, &value)) ZnReportError("Error reading value for y.");
+      }
+    }
+    if (in.fail()) {
+      ZnReportError("Unable to read data for glob.");
+      return false;
+    }
+    if (kLines) lines->glob(i, lineFeed, broken);
+  }
+  return true;
+}
+
+// Reads one text camera record into *camera; the messages are those of
+// ZrRDReadTextGlobs().
 bool readTextGlobs(ZnStreamScanner& scan, ZrRDCamera* camera) {
   std::istream& in = scan.stream();
   int count = 0;
@@ -144,43 +277,6 @@ bool readTextGlobs(ZnStreamScanner& scan, ZrRDCamera* camera) {
     in.setstate(std::ios::failbit);
     ZnReportError("Error reading number of globs for camera.");
     return false;
-  }
-  if (camera == nullptr) {
-    for (int i = 0; i < count; ++i) {
-      // The glob lines in the buffer are checked where they lie.
-      const char* p;
-      const char* e;
-      if (scan.window(&p, &e)) {
-        const char* start = p;
-        for (; i < count; ++i) {
-          const char* line;
-          const char* fieldsEnd;
-          const char* q = PlainGlobLine(p, e, &line, &fieldsEnd);
-          if (q == nullptr) {
-            q = ZnStreamScanner::checkInt(p, e);
-            if (q != nullptr) q = ZnStreamScanner::checkDouble(q, e);
-            if (q != nullptr) q = ZnStreamScanner::checkDouble(q, e);
-            if (q == nullptr) break;
-          }
-          p = q;
-        }
-        if (p != start) scan.consume(p);
-        if (i == count) break;
-      }
-      int pixels = 0;
-      if (!scan.extract(pixels, kLongestIntToken)) {
-        ZnReportError("Unable to read number of pixels.");
-      } else if (double x = 0.0; !extractCoordinate(scan, &x)) {
-        ZnReportError("Error reading value for x.");
-      } else if (double y = 0.0; !extractCoordinate(scan, &y)) {
-        ZnReportError("Error reading value for y.");
-      }
-      if (in.fail()) {
-        ZnReportError("Unable to read data for glob.");
-        return false;
-      }
-    }
-    return true;
   }
   ZnDArray<ZrRDGlob>& globs = camera->globs;
   prepareGlobs(globs, std::min(count, kFirstTextGlobs));
@@ -481,10 +577,16 @@ void writeTextCameras(ZnStreamPrinter& out, const ZrRDFrame& frame) {
   }
 }
 
-bool skipTextCameras(std::istream& in, int cameraCount) {
+bool skipTextCameras(std::istream& in, int cameraCount, std::string* why) {
   ZnStreamScanner scan(in);
+  BodyLines lines(why);
   for (int i = 0; i < cameraCount; ++i) {
-    readTextGlobs(scan, nullptr);
+    if (why != nullptr) {
+      lines.setCamera(i);
+      skipTextGlobs<true>(scan, &lines);
+    } else {
+      skipTextGlobs<false>(scan, nullptr);
+    }
     if (in.fail()) {
       reportCameraFailure(i);
       return false;
@@ -512,9 +614,6 @@ bool ZrRDReadTextCounts(std::istream& in, int* cameras, int* frames) {
 }
 
 namespace {
-
-// The classic locale's white space, which a header line is trimmed of.
-bool IsBlank(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 enum class LineRest { kLine, kEnd, kTooLong };
 
@@ -603,11 +702,10 @@ bool ZrRDReadTextFrameHeader(std::istream& in, ZrRDFrame& frame, std::string* ti
   } else {
     switch (ReadLineRest(in, &rest)) {
       case LineRest::kEnd:
-        // The frame number is the last thing in the input: a frame without
-        // timecode, whose record the input may still hold whole (one without
-        // cameras).
-        frame.timecode.reset();
-        return true;
+        // The input ended right after the number: no line to read.
+        in.setstate(std::ios::failbit);
+        ZnReportError("Unable to read timecode.");
+        return false;
       case LineRest::kTooLong:
         in.setstate(std::ios::failbit);
         ZnReportError("Unable to convert \"%s...\" to timecode.", Printable(rest).c_str());
@@ -734,4 +832,26 @@ void ZrRDWriteTextFrameHeader(std::ostream& os, int number, const std::string& t
 void ZrRDWriteTextCameras(std::ostream& os, const ZrRDFrame& frame) {
   ZnStreamPrinter out(os);
   zr_format::writeTextCameras(out, frame);
+}
+
+bool ZrRDSkipTextCamerasInForm(std::istream& in, int cameraCount, std::string* why) {
+  return zr_format::skipTextCameras(in, cameraCount, why);
+}
+
+bool ZrRDCutTextHeaderInForm(const char* p, const char* e) {
+  // The frame number, of which the end may have cut digits or all of them.
+  const char* number = p;
+  if (p < e && (*p == '+' || *p == '-')) ++p;
+  const char* digits = p;
+  while (p < e && zn_detail::IsDigit(*p)) ++p;
+  if (p == e) return p - number <= static_cast<std::ptrdiff_t>(kLongestIntToken);
+  if (p == digits || !IsBlank(static_cast<unsigned char>(*p))) return false;
+  std::size_t text = 0;
+  for (; p < e; ++p) {
+    const char c = *p;
+    if (IsBlank(static_cast<unsigned char>(c))) continue;
+    if (!zn_detail::IsDigit(c) && c != ':' && c != ';' && c != '.' && c != '/') return false;
+    if (++text > kLongestTimecodeText) return false;
+  }
+  return true;
 }
