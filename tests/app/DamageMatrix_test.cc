@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
@@ -293,6 +294,88 @@ TEST_F(DamageMatrix, EveryDamageEndsWholeOrUntouched) {
   EXPECT_GT(repaired, 10);
   EXPECT_GT(refused, 10);
   if (!haveGzip_) GTEST_SKIP() << "gzip is not installed: the \".gz\" rows did not run";
+}
+
+// A recording of `frames` frames of three cameras whose header claims them
+// all, and the length of its file header.
+std::string MakeLong(ZrRDFormat format, int frames, std::size_t* header) {
+  RandomFrameSettings settings;
+  settings.format = format;
+  settings.cameras = 3;
+  settings.minGlobs = 0;
+  settings.maxGlobs = 4;
+  settings.timecodes = true;
+  settings.seed = 3;
+  RandomFrames source(settings);
+  std::ostringstream os;
+  ZrRDWriteFileHeader(os, format, frames, settings.cameras);
+  *header = os.str().size();
+  ZrRDFrame frame;
+  for (int k = 0; k < frames; ++k) {
+    source.next(frame);
+    ZrRDWriteFrame(os, frame, format);
+  }
+  return os.str();
+}
+
+// Garbage over 1 to 4096 bytes at random places of recordings of a few MB
+// whose header is right. The count takes no garbage for frames: --check says
+// "ok" where the garbage reads as the frames it replaced (binary coordinates
+// take any bytes), "damaged" elsewhere, and the repair leaves the file as it
+// was. But for what the binary encoding cannot show: garbage in a glob count
+// whose camera then swallows whole frames and ends where a frame starts. The
+// frames after it read as they should; only their numbers skip the frames
+// swallowed, and the count falls short of the header.
+TEST_F(DamageMatrix, GarbageIsNeverCountedAsFrames) {
+  constexpr int kSeeds = 32;
+  const std::string textLike = " \n0123456789.-:";
+  for (ZrRDFormat format : {ZrRDFormat::Binary, ZrRDFormat::Text}) {
+    const bool binary = format == ZrRDFormat::Binary;
+    std::size_t header = 0;
+    const int claimed = binary ? 60000 : 20000;
+    const std::string recording = MakeLong(format, claimed, &header);
+    int swallowed = 0;
+    for (int seed = 1; seed <= kSeeds; ++seed) {
+      std::mt19937 random(seed);
+      const std::size_t length = 1 + random() % (std::size_t{1} << (random() % 13));
+      const std::size_t at = header + random() % (recording.size() - header - length);
+      std::string data = recording;
+      for (std::size_t k = at; k < at + length; ++k) {
+        data[k] = !binary && seed % 2 == 0 ? textLike[random() % textLike.size()]
+                                           : static_cast<char>(random());
+      }
+      SCOPED_TRACE(std::string(binary ? "binary" : "text") + ", seed " + std::to_string(seed) +
+                   ": " + std::to_string(length) + " bytes at " + std::to_string(at));
+      WriteFile(path("take.raw"), data);
+      const ReferenceReading expected = testsupport::ReadReference(data);
+      const std::size_t frames = expected.frames.size();
+      const bool whole = expected.headerRead && expected.whole;
+      CommandOptions options;
+      options.directory = dir_.path();
+      const CommandResult check = RunCommand(HDRMEND_BINARY, {"--check", "take.raw"}, options);
+      if (!whole) {
+        EXPECT_EQ(check.out.rfind("take.raw: damaged (", 0), 0u) << check.out;
+      } else if (frames == static_cast<std::size_t>(claimed)) {
+        EXPECT_EQ(check.out, "take.raw: ok (" + std::to_string(frames) + " frames)\n");
+      } else {
+        EXPECT_TRUE(binary);
+        EXPECT_LT(frames, static_cast<std::size_t>(claimed));
+        bool skips = false;
+        for (std::size_t k = 1; k < frames; ++k) {
+          skips = skips || expected.frames[k].number - expected.frames[k - 1].number > 1;
+        }
+        EXPECT_TRUE(skips);
+        ++swallowed;
+      }
+      const CommandResult repair = RunCommand(HDRMEND_BINARY, {"take.raw"}, options);
+      EXPECT_EQ(repair.status, whole ? 0 : 1) << repair.err;
+      if (!whole || frames == static_cast<std::size_t>(claimed)) {
+        EXPECT_EQ(ReadFile(path("take.raw")), data);
+      }
+    }
+    // What the encoding cannot show stays the exception.
+    EXPECT_LE(swallowed, kSeeds / 4);
+  }
 }
 
 // Damage to the compressed stream itself: gunzip's verdict must be heard.

@@ -340,8 +340,10 @@ TEST_F(RepairTest, FrameNumbersAreCopiedAsTheyStandUpToAZeroAtTheEnd) {
     size_t counted;
     bool repaired;
   } cases[] = {
-      // Steps up to the farthest a recording's numbers jump, 2^24.
+      // Steps up to the farthest a recording's numbers jump, 2^24, and round
+      // from the largest number to the smallest as a 32-bit counter does.
       {{3, 3, 1, -5, 2, 16777218, 2}, 7, true},
+      {{2147483646, 2147483647, -2147483647 - 1, -2147483647}, 4, true},
       {{-2, -1, 5, 1, 0}, 4, true},
       {{-2, -1, 0, 1, 2}, 2, false},
       {{0, 1, 2}, 0, false},
@@ -460,7 +462,9 @@ TEST_F(RepairTest, BodyCutShortIsReportedAndNothingIsWritten) {
   struct Case {
     const char* name;
     Recording recording;
-    long long shorterBy;  // bytes cut from the end; < 0: cut before the last glob line
+    // Bytes cut from the end; -1: cut before the last glob line; -2: cut at
+    // the last decimal point.
+    long long shorterBy;
     const char* block;
   } cases[] = {
       // The y coordinate of the second glob of the last frame keeps one byte.
@@ -477,14 +481,20 @@ TEST_F(RepairTest, BodyCutShortIsReportedAndNothingIsWritten) {
        "       Cannot read data for camera.\n"
        "       Unable to read data for glob.\n"
        "       Unable to read number of pixels.\n\n"},
+      // The last coordinate keeps its digits before the point: it was being
+      // written, and is no value.
+      {"number.txt", Recording().text().holding(3).withCameras(1).withGlobs(1, 1), -2,
+       "\n\nERROR: Unable to read frame 3\n"
+       "       The data ends inside a number, which may have been cut off.\n\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Recording rec = Recording(c.recording).claiming(1);
     ASSERT_EQ(Generate(rec, "whole"), 0);
     const std::string whole = ReadFile(path("whole"));
-    size_t keep = c.shorterBy >= 0 ? whole.size() - static_cast<size_t>(c.shorterBy)
-                                   : whole.rfind('\n', whole.size() - 2) + 1;
+    size_t keep = c.shorterBy >= 0   ? whole.size() - static_cast<size_t>(c.shorterBy)
+                  : c.shorterBy == -1 ? whole.rfind('\n', whole.size() - 2) + 1
+                                      : whole.rfind('.');
     ASSERT_EQ(Generate(rec, c.name, {"--truncate", std::to_string(keep)}), 0);
     const std::string bytes = ReadFile(path(c.name));
     ASSERT_EQ(bytes, whole.substr(0, keep));
@@ -798,6 +808,7 @@ TEST_F(RepairTest, DamageInTheMiddleIsRefusedAndNothingIsDropped) {
     Recording recording;
     std::function<std::string(std::string)> damage;
     const char* block;
+    const char* check = nullptr;  // what --check says, where it matters
   } cases[] = {
       {"zeroed.raw", Recording().holding(10).claiming(12).withCameras(1).withGlobs(1, 1),
        [](std::string b) {
@@ -807,6 +818,18 @@ TEST_F(RepairTest, DamageInTheMiddleIsRefusedAndNothingIsDropped) {
        },
        "\n\nERROR: Unable to repair \"zeroed.raw\".  The file was not changed.\n"
        "       Frame record 5 is numbered 0, and more data follows it.\n\n"},
+      // Garbage that reads as a header of 6 bytes, whose number 1651999984
+      // would let later frames swallow the real ones.
+      {"garbage.raw", Recording().holding(10).withCameras(1).withGlobs(1, 1),
+       [](std::string b) {
+         return b.replace(38 + 4 * 11, 5, std::string("\x06\xf0\x84\x77\x62\0\0", 7));
+       },
+       "\n\nERROR: Unable to repair \"garbage.raw\".  The file was not changed.\n"
+       "       Run 'hdrmend --salvage' to keep the frames that read whole.\n"
+       "       Frame record 5, at byte 82, is not of the form a recorder writes: its\n"
+       "       header is 6 bytes long.\n\n",
+       "garbage.raw: damaged (frame record 5, at byte 82, is not of the form a recorder writes: its "
+       "header is 6 bytes long)\n"},
       {"zero.txt", Recording().text().holding(10).claiming(12).withCameras(1).withGlobs(1, 1),
        [](std::string b) { return b.replace(b.find("\n5\n") + 1, 1, "0"); },
        "\n\nERROR: Unable to repair \"zero.txt\".  The file was not changed.\n"
@@ -828,7 +851,34 @@ TEST_F(RepairTest, DamageInTheMiddleIsRefusedAndNothingIsDropped) {
     EXPECT_EQ(r.err, c.block);
     EXPECT_EQ(ReadFile(path(c.name)), bytes);
     EXPECT_EQ(Listing(), std::set<std::string>({c.name}));
+    if (c.check != nullptr) {
+      CommandOptions options;
+      options.directory = dir_.path();
+      EXPECT_EQ(RunCommand(HDRMEND_BINARY, {"--check", c.name}, options).out, c.check);
+    }
     unlink(path(c.name).c_str());
+  }
+}
+
+// A recorder that dies while it writes a frame header leaves part of it: the
+// frames before it are the recording.
+TEST_F(RepairTest, AHeaderCutOffByTheEndEndsTheRecording) {
+  for (Recording rec :
+       {Recording().claiming(4).withTimecodes(), Recording().text().claiming(4).withTimecodes()}) {
+    const bool binary = rec.format == ZrRDFormat::Binary;
+    SCOPED_TRACE(binary ? "binary" : "text");
+    ASSERT_EQ(Generate(rec.holding(3), "three"), 0);
+    ASSERT_EQ(Generate(rec.holding(4), "four"), 0);
+    const std::string three = ReadFile(path("three"));
+    // Binary: 4 of the header's 10 bytes; text: the header line as far as
+    // "4 01:0".
+    WriteFile(path("cut"),
+              binary ? ReadFile(path("four")).substr(0, three.size() + 4) : three + "4 01:0");
+    CommandResult r = Repair("cut");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, CountReport(4, 3));
+    ExpectFrames(ReadBack(path("cut")).frames, rec.expected(3));
+    for (const char* name : {"three", "four", "cut"}) unlink(path(name).c_str());
   }
 }
 
