@@ -144,8 +144,12 @@ const char* SkipBlanks(const char* p, const char* e) {
   return p;
 }
 
-bool HasLineFeed(const char* p, const char* e) {
-  return std::memchr(p, '\n', static_cast<std::size_t>(e - p)) != nullptr;
+// For the few characters between two numbers: no call.
+inline bool HasLineFeed(const char* p, const char* e) {
+  for (; p < e; ++p) {
+    if (*p == '\n') return true;
+  }
+  return false;
 }
 
 // Consumes the white space before the next token, as the token's extraction
