@@ -860,28 +860,6 @@ TEST_F(RepairTest, DamageInTheMiddleIsRefusedAndNothingIsDropped) {
   }
 }
 
-// A recorder that dies while it writes a frame header leaves part of it: the
-// frames before it are the recording.
-TEST_F(RepairTest, AHeaderCutOffByTheEndEndsTheRecording) {
-  for (Recording rec :
-       {Recording().claiming(4).withTimecodes(), Recording().text().claiming(4).withTimecodes()}) {
-    const bool binary = rec.format == ZrRDFormat::Binary;
-    SCOPED_TRACE(binary ? "binary" : "text");
-    ASSERT_EQ(Generate(rec.holding(3), "three"), 0);
-    ASSERT_EQ(Generate(rec.holding(4), "four"), 0);
-    const std::string three = ReadFile(path("three"));
-    // Binary: 4 of the header's 10 bytes; text: the header line as far as
-    // "4 01:0".
-    WriteFile(path("cut"),
-              binary ? ReadFile(path("four")).substr(0, three.size() + 4) : three + "4 01:0");
-    CommandResult r = Repair("cut");
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, CountReport(4, 3));
-    ExpectFrames(ReadBack(path("cut")).frames, rec.expected(3));
-    for (const char* name : {"three", "four", "cut"}) unlink(path(name).c_str());
-  }
-}
-
 // Bytes flipped in the middle of a deflate stream: what gunzip delivers after
 // them ends the count, and gunzip's verdict on the rest must be heard.
 TEST_F(RepairTest, FlippedBytesInACompressedRecordingAreRefused) {

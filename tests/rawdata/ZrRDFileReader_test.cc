@@ -269,7 +269,6 @@ TEST_F(ZrRDFileReaderTest, AtEndOfDataTellsTheEndFromDamage) {
       // A recorder's header that the end cut off ends the data; what no
       // recorder writes is damage.
       {"timecode cut off", oneFrame + "2 01:0", true},
-      {"header line cut off after its number", oneFrame + "2", true},
       {"cut header line with more than a timecode", oneFrame + "2 01:0x", false},
       {"cut header line not starting a line", oneFrame.substr(0, oneFrame.size() - 1) + " 2 01", false},
       {"garbled line", oneFrame + "garbage\n2\n1\n1 1 1\n0\n", false},
@@ -280,8 +279,6 @@ TEST_F(ZrRDFileReaderTest, AtEndOfDataTellsTheEndFromDamage) {
       {"binary zero bytes, then data", binaryFrame + zeros + "\x01", false},
       {"binary header cut off", binaryFrame + std::string("\x09\x02\0", 3), true},
       {"binary header of 6 bytes cut off", binaryFrame + std::string("\x06\x02\0", 3), false},
-      {"binary header cut off in a 61st minute",
-       binaryFrame + std::string("\x09\x02\0\0\0\x04\x01\x3d", 8), false},
       {"binary frame numbered 0 with a body",
        binaryFrame + std::string("\x04\0\0\0\0\x01\0\x10\x20\x30\x40", 11), false},
   };
