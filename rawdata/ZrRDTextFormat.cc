@@ -136,6 +136,14 @@ inline const char* PlainGlobLine(const char* p, const char* e, const char** line
   return y + whole + 5;
 }
 
+// A text camera record's glob count; a negative one is no count.
+bool readGlobCount(ZnStreamScanner& scan, int* count) {
+  if (scan.extract(*count, kLongestIntToken) && *count >= 0) return true;
+  scan.stream().setstate(std::ios::failbit);
+  ZnReportError("Error reading number of globs for camera.");
+  return false;
+}
+
 // The classic locale's white space.
 bool IsBlank(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
@@ -215,11 +223,7 @@ bool skipTextGlobs(ZnStreamScanner& scan, BodyLines* lines) {
   std::istream& in = scan.stream();
   const bool countLine = kLines && SkipSpace(in);
   int count = 0;
-  if (!scan.extract(count, kLongestIntToken) || count < 0) {
-    in.setstate(std::ios::failbit);
-    ZnReportError("Error reading number of globs for camera.");
-    return false;
-  }
+  if (!readGlobCount(scan, &count)) return false;
   if (kLines && lines->count(countLine)) return true;
   for (int i = 0; i < count; ++i) {
     // The glob lines in the buffer are checked where they lie.
@@ -283,11 +287,7 @@ bool skipTextGlobs(ZnStreamScanner& scan, BodyLines* lines) {
 bool readTextGlobs(ZnStreamScanner& scan, ZrRDCamera* camera) {
   std::istream& in = scan.stream();
   int count = 0;
-  if (!scan.extract(count, kLongestIntToken) || count < 0) {
-    in.setstate(std::ios::failbit);
-    ZnReportError("Error reading number of globs for camera.");
-    return false;
-  }
+  if (!readGlobCount(scan, &count)) return false;
   ZnDArray<ZrRDGlob>& globs = camera->globs;
   prepareGlobs(globs, std::min(count, kFirstTextGlobs));
   for (int i = 0; i < count; ++i) {
@@ -413,11 +413,7 @@ char* FormatGlobLine(char* line, int pixels, float x, float y) {
 bool copyTextGlobs(ZnStreamScanner& scan, int index, ZnStreamPrinter& out) {
   std::istream& in = scan.stream();
   int count = 0;
-  if (!scan.extract(count, kLongestIntToken) || count < 0) {
-    in.setstate(std::ios::failbit);
-    ZnReportError("Error reading number of globs for camera.");
-    return false;
-  }
+  if (!readGlobCount(scan, &count)) return false;
   char text[16];
   char* end = text;
   if (index > 0) *end++ = '\n';
