@@ -7,6 +7,8 @@
 //   hdrmend --check FILE...    verifies, writes nothing; status 0, 1 or 2 as cmp
 //   hdrmend --salvage FILE...  keeps every frame that reads whole, the original
 //                              beside the result
+//   hdrmend --in-place FILE... writes only the header's count (and cuts an
+//                              empty tail), no copy
 //   hdrmend --help, --version  on standard output, status 0
 //
 // Options are the arguments that begin with "--" at the start; "--" ends
@@ -20,6 +22,7 @@
 #include <vector>
 
 #include "app/FrameCountRepair.h"
+#include "app/InPlaceRepair.h"
 #include "app/Progress.h"
 #include "app/RecordingCheck.h"
 #include "app/Salvage.h"
@@ -49,6 +52,8 @@ const char* const kOptions =
     "  --salvage    keep every frame that reads whole in a FILE damaged in the\n"
     "               middle or at the end, keep the original beside it as\n"
     "               BASE.orig (take.raw.orig, take.raw.orig.gz), and replace FILE\n"
+    "  --in-place   repair a plain FILE without a copy: write only the count in\n"
+    "               its header, where it lies, and cut an empty tail\n"
     "  --help       print this text and exit\n"
     "  --version    print the version and exit\n"
     "  --           end of options: a FILE may then begin with \"--\"\n"
@@ -73,7 +78,7 @@ void Put(std::ostream& out, const char* const (&pieces)[N]) {
   for (const char* piece : pieces) out.write(piece, static_cast<std::streamsize>(strlen(piece)));
 }
 
-enum class Mode { kRepair, kCheck, kSalvage };
+enum class Mode { kRepair, kCheck, kSalvage, kInPlace };
 
 int UsageError(const std::string& what) {
   std::cerr << "hdrmend: " << what << "\nTry 'hdrmend --help' for more information.\n";
@@ -108,8 +113,9 @@ int RunEach(const char* program, Mode mode, const std::vector<const char*>& file
       if (static_cast<int>(verdict) > status) status = static_cast<int>(verdict);
       continue;
     }
-    const int result =
-        mode == Mode::kSalvage ? SalvageRecording(program, file) : RepairFrameCount(program, file);
+    const int result = mode == Mode::kSalvage   ? SalvageRecording(program, file)
+                       : mode == Mode::kInPlace ? RepairInPlace(file)
+                                                : RepairFrameCount(program, file);
     if (result != 0) status = 1;
   }
   ZnClearMessages();
@@ -146,12 +152,17 @@ int main(int argc, char** argv) {
       Put(std::cout, kBanner);
       return OutputWritten() ? EXIT_SUCCESS : EXIT_FAILURE;
     }
-    if (option != "--check" && option != "--salvage") {
+    if (option != "--check" && option != "--salvage" && option != "--in-place") {
       return UsageError("unknown option '" + option + "'");
+    }
+    if (modeGiven && (mode == Mode::kInPlace || option == "--in-place")) {
+      return UsageError("--in-place goes with neither --check nor --salvage");
     }
     if (modeGiven) return UsageError("one of --check and --salvage, not both");
     modeGiven = true;
-    mode = option == "--check" ? Mode::kCheck : Mode::kSalvage;
+    mode = option == "--check"     ? Mode::kCheck
+           : option == "--salvage" ? Mode::kSalvage
+                                   : Mode::kInPlace;
   }
   const std::vector<const char*> files(argv + first, argv + argc);
   if (files.empty()) return UsageError("no file named");

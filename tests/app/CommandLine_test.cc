@@ -64,6 +64,8 @@ TEST(CommandLine, OptionsAndUsageErrors) {
       {{"--check"}, 2, "", "hdrmend: no file named\n" + hint},
       {{"--salvage", "--"}, 2, "", "hdrmend: no file named\n" + hint},
       {{"--check", "--salvage", "x"}, 2, "", "hdrmend: one of --check and --salvage, not both\n" + hint},
+      {{"--in-place", "--salvage", "x"}, 2, "",
+       "hdrmend: --in-place goes with neither --check nor --salvage\n" + hint},
       {{"--"}, 2, "", "hdrmend: no file named\n" + hint},
   };
   for (const Case& c : cases) {
@@ -75,7 +77,8 @@ TEST(CommandLine, OptionsAndUsageErrors) {
   }
   // --help lists every option.
   const std::string help = RunCommand(HDRMEND_BINARY, {"--help"}).out;
-  for (const char* option : {"--check", "--salvage", "--help", "--version", "--  "}) {
+  for (const char* option :
+       {"--check", "--salvage", "--in-place", "--help", "--version", "--  "}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
 }

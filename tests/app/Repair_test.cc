@@ -921,4 +921,55 @@ TEST_F(RepairTest, TimecodesOfAnyFrameRateAreCopiedByteForByte) {
   EXPECT_EQ(ReadFile(path("fast.raw")), head + std::string(1, '\0') + le32(300) + frames);
 }
 
+// --in-place writes the count where it lies (in text right-aligned, spaces
+// before a shorter one) and cuts an empty tail; the file stays the same file,
+// so a hard link sees the change. What it cannot do so is refused, the file
+// untouched.
+TEST_F(RepairTest, InPlaceChangesOnlyTheCountAndCutsAnEmptyTail) {
+  struct Case {
+    const char* name;
+    Recording recording;
+    std::string tail;
+    int padding;          // spaces before the new text count; -1: refused
+    const char* refusal;  // the reason, unwrapped
+  } cases[] = {
+      {"take.raw", Recording().claiming(25), std::string(3000, '\0'), 0, ""},
+      {"take.txt", Recording().text().claiming(100), " \n\n\t \n ", 1, ""},
+      {"long.txt", Recording().text().claiming(9), "", -1,
+       "The count 20 does not fit where the header states 9; 'hdrmend long.txt' repairs it "
+       "through a copy."},
+      {"take.raw.gz", Recording().claiming(25), "", -1,
+       "A compressed recording cannot be changed in place; 'hdrmend take.raw.gz' repairs it "
+       "through a copy."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (EndsWith(c.name, ".gz") && FindProgram("gzip").empty()) continue;
+    Recording right = c.recording;
+    ASSERT_EQ(Generate(right.claiming(right.frames), "right"), 0);
+    std::string expected = ReadFile(path("right"));
+    if (c.padding > 0) expected.insert(2, std::string(c.padding, ' '));
+    ASSERT_EQ(Generate(c.recording, c.name), 0);
+    const std::string original = ReadFile(path(c.name)) + c.tail;
+    WriteFile(path(c.name), original);
+    ASSERT_EQ(link(path(c.name).c_str(), path("link").c_str()), 0);
+    CommandOptions options;
+    options.directory = dir_.path();
+    CommandResult r = RunCommand(HDRMEND_BINARY, {"--in-place", c.name}, options);
+    std::string err = r.err;
+    for (size_t at; (at = err.find("\n       ")) != std::string::npos;) err.replace(at, 8, " ");
+    if (c.padding < 0) {
+      EXPECT_EQ(r.status, 1);
+      EXPECT_NE(err.find(c.refusal), std::string::npos) << r.err;
+      EXPECT_EQ(ReadFile(path(c.name)), original);
+    } else {
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(r.err, CountReport(c.recording.claim(), c.recording.frames));
+      EXPECT_EQ(ReadFile(path("link")), expected);
+    }
+    EXPECT_EQ(Listing(), std::set<std::string>({"right", "link", c.name}));
+    for (const char* name : {"right", "link", c.name}) unlink(path(name).c_str());
+  }
+}
+
 }  // namespace
