@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <climits>
@@ -9,9 +10,12 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <sstream>
+#include <string>
 
-#include "app/SourceFile.h"
+#include "app/InPlaceRepair.h"
 #include "app/Progress.h"
+#include "app/SourceFile.h"
 #include "app/RecordingCount.h"
 #include "app/TemporaryCopy.h"
 #include "app/VerbatimCopy.h"
@@ -70,16 +74,65 @@ class EarlyWriteback {
 // is closed, and it is usually the real cause (a write into a dead compressor
 // fails with no more than "Broken pipe"); and the copy must not be removed
 // before its compressor has ended. A failure to write the copy says so on top
-// of its cause.
-int Abandon(ZrRDFileWriter& writer, ZrRDFileReader& reader, TemporaryCopy& copy,
+// of its cause. A clone has no writer.
+int Abandon(ZrRDFileWriter* writer, ZrRDFileReader& reader, TemporaryCopy& copy,
             const ZnStr& name, bool writeFailed) {
-  writer.close();
+  if (writer != nullptr) writer->close();
   reader.close();
   if (writeFailed) {
     ZnReportError("Unable to repair \"%s\".  The file was not changed.", name.c_str());
   }
   ZnFlushMessages();
   copy.discard();
+  return 1;
+}
+
+// Puts the finished copy in the recording's place.
+int Commit(TemporaryCopy& copy, const char* program, const ZnStr& name) {
+  if (!copy.commit(program)) return 1;
+  // Make the rename itself durable, so that a crash now cannot bring back the
+  // old directory entry without the new one.
+  ZnStr directory = ZnDirName(name);
+  if (directory.length() == 0) directory = ".";
+  if (!SyncDirectory(directory.c_str())) {
+    ZnReportWarning("Unable to flush the directory \"%s\" to disk.", directory.c_str());
+    ZnFlushMessages();
+  }
+  return 0;
+}
+
+// The space free for the user beside the recording, and the file system's
+// block; free is -1 when the system does not tell.
+struct Room {
+  int64_t free = -1;
+  int64_t block = 0;
+};
+
+Room RoomBeside(int fd) {
+  struct statvfs fs;
+  Room room;
+  if (fstatvfs(fd, &fs) != 0) return room;
+  // What an ordinary user may take: a copy that ran into the blocks kept for
+  // root would fail for anyone else.
+  room.free = static_cast<int64_t>(fs.f_bavail) * static_cast<int64_t>(fs.f_frsize);
+  room.block = static_cast<int64_t>(fs.f_bsize);
+  return room;
+}
+
+// Refuses a repair whose copy cannot fit, before anything is written; a
+// plain recording whose count fits in its header is pointed to --in-place.
+int NoRoom(const SourceFile& source, const ZnStr& name, int64_t needed, const Room& room,
+           bool plain, int64_t counted) {
+  constexpr int64_t kMB = 1024 * 1024;
+  int64_t offset = 0;
+  std::string bytes;
+  if (plain && HeaderCountInPlace(source.fd(), counted, &offset, &bytes)) {
+    ZnReportError("hdrmend --in-place %s changes only its header.", name.c_str());
+  }
+  ZnReportError("There is not room for a copy of \"%s\": %lld MB needed, %lld MB free.",
+                name.c_str(), static_cast<long long>((needed + kMB - 1) / kMB),
+                static_cast<long long>(room.free / kMB));
+  ZnFlushMessages();
   return 1;
 }
 
@@ -111,6 +164,25 @@ int RepairFrameCount(const char* program, const char* path) {
   std::cerr << counted << " frames actually in the file\n";
   if (specified == counted) return 0;
 
+  // The copy's header, in memory first: when it is as long as the
+  // recording's and every frame goes as it lies, the copy is the recording
+  // but for the header, and a file system that shares extents makes it
+  // without copying any data.
+  std::ostringstream header;
+  ZrRDFileWriter headerWriter(header, static_cast<int>(counted), recording.cameras, format);
+  const bool shareable =
+      plain && CopiesAllButTheHeader(count, static_cast<int64_t>(header.str().size()));
+  // What the copy takes where it cannot share: the recording's size, for a
+  // compressed copy the compressed size as the estimate, for an uncompressed
+  // copy of a compressed recording the data counted.
+  const bool compressedCopy = ZnFindCompressionExtension(name);
+  const int64_t copySize =
+      !plain && !compressedCopy && count.end >= 0 ? count.end : source.status().st_size;
+  const Room room = RoomBeside(source.fd());
+  if (room.free >= 0 && room.free < (shareable ? room.block : copySize)) {
+    return NoRoom(source, name, copySize, room, plain, counted);
+  }
+
   std::unique_ptr<ZrRDFileReader> reader = source.reader();
   if (OpenFailed(*reader)) return 1;
 
@@ -120,9 +192,28 @@ int RepairFrameCount(const char* program, const char* path) {
     ZnFlushMessages();
     return 1;
   }
+  if (shareable) {
+    bool writeFailed = false;
+    switch (CloneCountedFrames(*reader, headerWriter, source.fd(), copy.fd(), copy.name().c_str(),
+                               header.str(), count, &writeFailed)) {
+      case CloneResult::kCloned:
+        reader->close();
+        if (!copy.finish(source.status())) return Abandon(nullptr, *reader, copy, name, true);
+        return Commit(copy, program, name);
+      case CloneResult::kFailed:
+        return Abandon(nullptr, *reader, copy, name, writeFailed);
+      case CloneResult::kRefused:
+        if (room.free >= 0 && room.free < copySize) {
+          reader->close();
+          copy.discard();
+          return NoRoom(source, name, copySize, room, plain, counted);
+        }
+        break;
+    }
+  }
   ZrRDFileWriter writer(copy.fd(), copy.name().c_str(), static_cast<int>(counted),
                         reader->cameraCount(), format);
-  if (ZnMessages.errorPending()) return Abandon(writer, *reader, copy, name, false);
+  if (ZnMessages.errorPending()) return Abandon(&writer, *reader, copy, name, false);
 
   // The frames go from the reader to the writer as they are read, already
   // encoded: what reads back the same is taken as it is, frame headers
@@ -143,22 +234,13 @@ int RepairFrameCount(const char* program, const char* path) {
                                 written, &writeFailed)
             : ZrRDCopyFrames(*reader, writer, counted, written);
   progress.end();
-  if (!copied) return Abandon(writer, *reader, copy, name, writeFailed || !writer.isOpen());
+  if (!copied) return Abandon(&writer, *reader, copy, name, writeFailed || !writer.isOpen());
   // The copy is complete only when its compressor, if any, has finished.
   writer.close();
-  if (ZnMessages.errorPending()) return Abandon(writer, *reader, copy, name, true);
+  if (ZnMessages.errorPending()) return Abandon(&writer, *reader, copy, name, true);
   reader->close();
-  if (ZnMessages.errorPending()) return Abandon(writer, *reader, copy, name, false);
+  if (ZnMessages.errorPending()) return Abandon(&writer, *reader, copy, name, false);
 
-  if (!copy.finish(source.status())) return Abandon(writer, *reader, copy, name, true);
-  if (!copy.commit(program)) return 1;
-  // Make the rename itself durable, so that a crash now cannot bring back the
-  // old directory entry without the new one.
-  ZnStr directory = ZnDirName(name);
-  if (directory.length() == 0) directory = ".";
-  if (!SyncDirectory(directory.c_str())) {
-    ZnReportWarning("Unable to flush the directory \"%s\" to disk.", directory.c_str());
-    ZnFlushMessages();
-  }
-  return 0;
+  if (!copy.finish(source.status())) return Abandon(&writer, *reader, copy, name, true);
+  return Commit(copy, program, name);
 }

@@ -1,6 +1,9 @@
 #include "app/VerbatimCopy.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +15,16 @@
 #include "system/ZnProcess.h"
 
 namespace {
+
+// Reports the write into the copy that failed, with the system's reason.
+bool WriteFailed(const char* name, bool* writeFailed) {
+  char* text = ZnErrorText(errno);
+  ZnReportError("%s.", text != nullptr ? text : "Unknown error");
+  free(text);
+  ZnReportError("Unable to write \"%s\".", name);
+  *writeFailed = true;
+  return false;
+}
 
 // Copies [from, from + length) of `source` to the current offset of `target`:
 // in the kernel where it can, through a buffer where it cannot (another file
@@ -55,12 +68,7 @@ bool CopyBytes(int source, int64_t from, int64_t length, int target, const char*
         ZnReportError("The recording changed after its frames were counted.");
         return false;
       }
-      char* text = ZnErrorText(errno);
-      ZnReportError("%s.", text != nullptr ? text : "Unknown error");
-      free(text);
-      ZnReportError("Unable to write \"%s\".", name);
-      *writeFailed = true;
-      return false;
+      return WriteFailed(name, writeFailed);
     }
     length -= done;
   }
@@ -79,4 +87,47 @@ bool CopyCountedFrames(ZrRDFileReader& reader, int source, ZrRDFileWriter& write
         return CopyBytes(source, start, length, target, name, writeFailed);
       },
       progress);
+}
+
+bool CopiesAllButTheHeader(const ZrRDCount& count, int64_t headerLength) {
+  return count.frames > 0 && count.verbatim.size() == 1 && count.verbatim[0].firstFrame == 0 &&
+         count.verbatim[0].frames == count.frames && count.verbatim[0].start == headerLength;
+}
+
+CloneResult CloneCountedFrames(ZrRDFileReader& reader, ZrRDFileWriter& headerWriter, int source,
+                               int target, const char* name, const std::string& header,
+                               const ZrRDCount& count, bool* writeFailed) {
+  *writeFailed = false;
+  if (ioctl(target, FICLONE, source) != 0) {
+    // Whatever the reason, the copy can still be made the usual way.
+    if (ftruncate(target, 0) == 0) return CloneResult::kRefused;
+    WriteFailed(name, writeFailed);
+    return CloneResult::kFailed;
+  }
+  const int64_t end = count.verbatim[0].end;
+  struct stat status;
+  if (fstat(target, &status) != 0 || status.st_size < end) {
+    ZnReportError("The recording changed after its frames were counted.");
+    return CloneResult::kFailed;
+  }
+  // The header's block is the only one the clone gets of its own.
+  for (size_t written = 0; written < header.size();) {
+    const ssize_t n = pwrite(target, header.data() + written, header.size() - written,
+                             static_cast<off_t>(written));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      WriteFailed(name, writeFailed);
+      return CloneResult::kFailed;
+    }
+    written += static_cast<size_t>(n);
+  }
+  if (ftruncate(target, end) != 0) {
+    WriteFailed(name, writeFailed);
+    return CloneResult::kFailed;
+  }
+  // The clone holds the frames already: the pass over the run only makes
+  // sure the data still ends where it was counted.
+  const bool ends = ZrRDCopyCountedFrames(reader, headerWriter, count,
+                                          [](int64_t, int64_t) { return true; });
+  return ends ? CloneResult::kCloned : CloneResult::kFailed;
 }

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "rawdata/ZrRDFileReader.h"
 #include "rawdata/ZrRDFileWriter.h"
@@ -28,5 +29,28 @@
 bool CopyCountedFrames(ZrRDFileReader& reader, int source, ZrRDFileWriter& writer, int target,
                        const char* name, const ZrRDCount& count,
                        const std::function<void(int64_t)>& progress, bool* writeFailed);
+
+// Whether the copy of a count's frames is the recording itself but for its
+// header: one verbatim run of every frame, right after a header of
+// `headerLength` bytes, so that the copy's header, of that length too, takes
+// the recording's place.
+bool CopiesAllButTheHeader(const ZrRDCount& count, int64_t headerLength);
+
+enum class CloneResult { kCloned, kRefused, kFailed };
+
+// Makes the copy of such a count's frames by sharing the recording's
+// extents: `target` (empty, ours alone; `name` its name) becomes a clone of
+// all of `source` (FICLONE, no data copied), `header` (the copy's, as
+// `headerWriter` wrote it to memory) is written over its start, and it is
+// cut at the end of the counted frames. Then `reader` (a new reader of the
+// recording, at its first frame) makes sure the data ends where it was
+// counted, as CopyCountedFrames() does. kRefused, reporting nothing and
+// leaving `target` empty, where the file system cannot clone (another file
+// system, no shared extents, any error): the copy is then made as usual.
+// kFailed with the messages of CopyCountedFrames(); *writeFailed as there.
+// The result is byte for byte what CopyCountedFrames() writes.
+CloneResult CloneCountedFrames(ZrRDFileReader& reader, ZrRDFileWriter& headerWriter, int source,
+                               int target, const char* name, const std::string& header,
+                               const ZrRDCount& count, bool* writeFailed);
 
 #endif  // HDRMEND_APP_VERBATIMCOPY_H_
