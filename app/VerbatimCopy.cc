@@ -90,8 +90,15 @@ bool CopyCountedFrames(ZrRDFileReader& reader, int source, ZrRDFileWriter& write
 }
 
 bool CopiesAllButTheHeader(const ZrRDCount& count, int64_t headerLength) {
-  return count.frames > 0 && count.verbatim.size() == 1 && count.verbatim[0].firstFrame == 0 &&
-         count.verbatim[0].frames == count.frames && count.verbatim[0].start == headerLength;
+  // The runs may come in pieces that meet (a count split over two threads).
+  int64_t at = headerLength;
+  int64_t frames = 0;
+  for (const ZrRDVerbatimRun& run : count.verbatim) {
+    if (run.start != at || run.firstFrame != frames) return false;
+    at = run.end;
+    frames += run.frames;
+  }
+  return count.frames > 0 && frames == count.frames;
 }
 
 CloneResult CloneCountedFrames(ZrRDFileReader& reader, ZrRDFileWriter& headerWriter, int source,
@@ -104,7 +111,7 @@ CloneResult CloneCountedFrames(ZrRDFileReader& reader, ZrRDFileWriter& headerWri
     WriteFailed(name, writeFailed);
     return CloneResult::kFailed;
   }
-  const int64_t end = count.verbatim[0].end;
+  const int64_t end = count.verbatim.back().end;
   struct stat status;
   if (fstat(target, &status) != 0 || status.st_size < end) {
     ZnReportError("The recording changed after its frames were counted.");

@@ -31,9 +31,9 @@ bool CopyCountedFrames(ZrRDFileReader& reader, int source, ZrRDFileWriter& write
                        const std::function<void(int64_t)>& progress, bool* writeFailed);
 
 // Whether the copy of a count's frames is the recording itself but for its
-// header: one verbatim run of every frame, right after a header of
-// `headerLength` bytes, so that the copy's header, of that length too, takes
-// the recording's place.
+// header: verbatim runs that follow one another with every frame, from
+// right after a header of `headerLength` bytes, so that the copy's header, of
+// that length too, takes the recording's place.
 bool CopiesAllButTheHeader(const ZrRDCount& count, int64_t headerLength);
 
 enum class CloneResult { kCloned, kRefused, kFailed };
