@@ -164,14 +164,12 @@ int RepairFrameCount(const char* program, const char* path) {
   std::cerr << counted << " frames actually in the file\n";
   if (specified == counted) return 0;
 
-  // The copy's header, in memory first: when it is as long as the
-  // recording's and every frame goes as it lies, the copy is the recording
-  // but for the header, and a file system that shares extents makes it
-  // without copying any data.
+  // When the copy's header is as long as the recording's and its frames go as
+  // they lie from the first on, the copy lines up with the recording, and a
+  // file system that shares extents makes it without copying them.
   std::ostringstream header;
-  ZrRDFileWriter headerWriter(header, static_cast<int>(counted), recording.cameras, format);
-  const bool shareable =
-      plain && CopiesAllButTheHeader(count, static_cast<int64_t>(header.str().size()));
+  ZrRDWriteFileHeader(header, format, static_cast<int>(counted), recording.cameras);
+  const bool shareable = plain && CopyLinesUp(count, static_cast<int64_t>(header.str().size()));
   // What the copy takes where it cannot share: the recording's size, for a
   // compressed copy the compressed size as the estimate, for an uncompressed
   // copy of a compressed recording the data counted.
@@ -194,8 +192,8 @@ int RepairFrameCount(const char* program, const char* path) {
   }
   if (shareable) {
     bool writeFailed = false;
-    switch (CloneCountedFrames(*reader, headerWriter, source.fd(), copy.fd(), copy.name().c_str(),
-                               header.str(), count, &writeFailed)) {
+    switch (CloneCountedFrames(*reader, source.fd(), copy.fd(), copy.name().c_str(), count,
+                               recording.cameras, format, &writeFailed)) {
       case CloneResult::kCloned:
         reader->close();
         if (!copy.finish(source.status())) return Abandon(nullptr, *reader, copy, name, true);
@@ -203,6 +201,11 @@ int RepairFrameCount(const char* program, const char* path) {
       case CloneResult::kFailed:
         return Abandon(nullptr, *reader, copy, name, writeFailed);
       case CloneResult::kRefused:
+        reader = source.reader();
+        if (OpenFailed(*reader)) {
+          copy.discard();
+          return 1;
+        }
         if (room.free >= 0 && room.free < copySize) {
           reader->close();
           copy.discard();

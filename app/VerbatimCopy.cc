@@ -89,52 +89,45 @@ bool CopyCountedFrames(ZrRDFileReader& reader, int source, ZrRDFileWriter& write
       progress);
 }
 
-bool CopiesAllButTheHeader(const ZrRDCount& count, int64_t headerLength) {
-  // The runs may come in pieces that meet (a count split over two threads).
-  int64_t at = headerLength;
-  int64_t frames = 0;
-  for (const ZrRDVerbatimRun& run : count.verbatim) {
-    if (run.start != at || run.firstFrame != frames) return false;
-    at = run.end;
-    frames += run.frames;
-  }
-  return count.frames > 0 && frames == count.frames;
+bool CopyLinesUp(const ZrRDCount& count, int64_t headerLength) {
+  return !count.verbatim.empty() && count.verbatim[0].firstFrame == 0 &&
+         count.verbatim[0].start == headerLength;
 }
 
-CloneResult CloneCountedFrames(ZrRDFileReader& reader, ZrRDFileWriter& headerWriter, int source,
-                               int target, const char* name, const std::string& header,
-                               const ZrRDCount& count, bool* writeFailed) {
+CloneResult CloneCountedFrames(ZrRDFileReader& reader, int source, int target, const char* name,
+                               const ZrRDCount& count, int cameras, ZrRDFormat format,
+                               bool* writeFailed) {
   *writeFailed = false;
-  if (ioctl(target, FICLONE, source) != 0) {
-    // Whatever the reason, the copy can still be made the usual way.
-    if (ftruncate(target, 0) == 0) return CloneResult::kRefused;
+  // Any refusal leaves the copy to be made the usual way.
+  const auto refuse = [target, name, writeFailed] {
+    if (ftruncate(target, 0) == 0 && lseek(target, 0, SEEK_SET) == 0) return CloneResult::kRefused;
     WriteFailed(name, writeFailed);
     return CloneResult::kFailed;
-  }
-  const int64_t end = count.verbatim.back().end;
-  struct stat status;
-  if (fstat(target, &status) != 0 || status.st_size < end) {
+  };
+  struct stat cloned;
+  if (ioctl(target, FICLONE, source) != 0 || fstat(target, &cloned) != 0) return refuse();
+  // The writer shares the copy's offset: it writes the header and the frames
+  // between the runs where they stand, and each run is passed over.
+  bool linedUp = true;
+  ZrRDFileWriter writer(target, name, static_cast<int>(count.frames), cameras, format);
+  bool copied = !ZnMessages.errorPending() &&
+                ZrRDCopyCountedFrames(reader, writer, count, [&](int64_t start, int64_t length) {
+                  linedUp = lseek(target, 0, SEEK_CUR) == start;
+                  return linedUp && lseek(target, start + length, SEEK_SET) == start + length;
+                });
+  *writeFailed = !writer.isOpen();
+  if (!writer.close()) copied = false, *writeFailed = true;
+  if (!linedUp) return refuse();
+  if (!copied) return CloneResult::kFailed;
+  const off_t end = lseek(target, 0, SEEK_CUR);
+  if (end > cloned.st_size) {
+    // The recording is shorter than when it was counted.
     ZnReportError("The recording changed after its frames were counted.");
     return CloneResult::kFailed;
   }
-  // The header's block is the only one the clone gets of its own.
-  for (size_t written = 0; written < header.size();) {
-    const ssize_t n = pwrite(target, header.data() + written, header.size() - written,
-                             static_cast<off_t>(written));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      WriteFailed(name, writeFailed);
-      return CloneResult::kFailed;
-    }
-    written += static_cast<size_t>(n);
-  }
-  if (ftruncate(target, end) != 0) {
+  if (end < 0 || ftruncate(target, end) != 0) {
     WriteFailed(name, writeFailed);
     return CloneResult::kFailed;
   }
-  // The clone holds the frames already: the pass over the run only makes
-  // sure the data still ends where it was counted.
-  const bool ends = ZrRDCopyCountedFrames(reader, headerWriter, count,
-                                          [](int64_t, int64_t) { return true; });
-  return ends ? CloneResult::kCloned : CloneResult::kFailed;
+  return CloneResult::kCloned;
 }
