@@ -23,6 +23,7 @@
 #include "app/Progress.h"
 #include "app/RecordingCheck.h"
 #include "app/Salvage.h"
+#include "app/Version.h"
 #include "foundation/ZnMessage.h"
 #include "foundation/ZnStr.h"
 #include "system/ZnCleanup.h"
@@ -60,7 +61,7 @@ const char* const kOptions =
 const char* const kBanner[] = {
     "hdrmend\n",
     "Release ",
-    "0.2.0",
+    kHdrmendVersion,
     "\n",
     "\n",
     "Copyright (c) 2026 the hdrmend developers.\n",
