@@ -69,6 +69,9 @@ const char* const kBanner[] = {
     "This is free software and comes with no warranty.\n",
 };
 
+// Only --version names the licence: the banner of -v stays as it always was.
+const char kLicence[] = "Released under the MIT License (the LICENSE file of the sources).\n";
+
 template <size_t N>
 void Put(std::ostream& out, const char* const (&pieces)[N]) {
   for (const char* piece : pieces) out.write(piece, static_cast<std::streamsize>(strlen(piece)));
@@ -145,6 +148,7 @@ int main(int argc, char** argv) {
     }
     if (option == "--version") {
       Put(std::cout, kBanner);
+      std::cout << kLicence;
       return OutputWritten() ? EXIT_SUCCESS : EXIT_FAILURE;
     }
     if (option != "--check" && option != "--salvage") {

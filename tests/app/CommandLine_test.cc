@@ -79,6 +79,8 @@ TEST(CommandLine, OptionsAndUsageErrors) {
   for (const char* option : {"--check", "--salvage", "--help", "--version", "--  "}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
+  // --version names the licence (-v, above, keeps its three lines).
+  EXPECT_NE(RunCommand(HDRMEND_BINARY, {"--version"}).out.find("MIT License"), std::string::npos);
 }
 
 }  // namespace
