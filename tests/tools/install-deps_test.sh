@@ -25,6 +25,8 @@ provides() {
     pigz) echo bin:pigz ;;
     ncompress) echo bin:compress ;;
     libjpeg-turbo-progs) echo bin:cjpeg bin:djpeg ;;
+    lintian) echo bin:lintian ;;
+    man-db) echo bin:man ;;
     clang) echo bin:clang++ ;;
     libclang-rt-14-dev) echo file:rt/libclang_rt.fuzzer-x86_64.a ;;
   esac
@@ -109,6 +111,7 @@ cases=(
   "check only|g++ make gzip libgtest-dev pkg-config pigz ncompress libjpeg-turbo-progs|0|no|yes||--check|1||cmake"
   "GoogleTest headers without the library|g++ cmake make gzip gtest-headers-only pkg-config pigz ncompress libjpeg-turbo-progs|0|no|yes||--|0|apt-get update -qq (noninteractive);apt-get install -y -qq libgtest-dev (noninteractive)|installing libgtest-dev"
   "clang and its runtime|$everything|0|no|yes||--with-clang|0|apt-get update -qq (noninteractive);apt-get install -y -qq clang (noninteractive);apt-get install -y -qq libclang-rt-14-dev (noninteractive)|everything hdrmend needs is installed."
+  "lintian for the packages' check|$everything man-db|0|no|yes||--with-lintian|0|apt-get update -qq (noninteractive);apt-get install -y -qq lintian (noninteractive)|everything hdrmend needs is installed."
   "clang without its runtime|$everything clang|0|no|yes||--with-clang|0|apt-get update -qq (noninteractive);apt-get install -y -qq libclang-rt-14-dev (noninteractive)|installing libclang-rt-14-dev"
 )
 for line in "${cases[@]}"; do
