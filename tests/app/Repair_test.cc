@@ -423,6 +423,65 @@ TEST_F(RepairTest, CompressedFileStaysCompressedTheSameWay) {
   }
 }
 
+// A ".jpeg" recording goes through cjpeg -gsi and djpeg -gsi, options that
+// the cjpeg and djpeg Debian ships reject. Stand-ins on the search path that
+// take -gsi and pass the bytes through carry a repair; either program
+// rejecting -gsi fails the run with that program named.
+TEST_F(RepairTest, JpegRecordingGoesThroughCjpegAndDjpegTakingGsi) {
+  struct Case {
+    bool cjpegTakesGsi;
+    bool djpegTakesGsi;
+    int status;
+    std::string err;  // "<pid>": the command's process id; "<bin>": the stand-ins' folder
+  } cases[] = {
+      {true, true, 0, CountReport(25, 20)},
+      {true, false, 1,
+       "<bin>/djpeg: unknown option -gsi\n"
+       "\n\nERROR: Decompressor 'djpeg' failed for \"take.raw.jpeg\".\n"
+       "       Unable to read raw data statistics.\n"
+       "       Unable to read number of cameras.\n\n"},
+      {false, true, 1,
+       CountReport(25, 20) + "<bin>/cjpeg: unknown option -gsi\n"
+       "\n\nERROR: Unable to repair \"take.raw.jpeg\".  The file was not changed.\n"
+       "       Unable to write \"take.raw.<pid>.jpeg\".\n"
+       "       Compressor 'cjpeg' failed for \"take.raw.<pid>.jpeg\".\n\n"},
+  };
+  Recording rec = Recording().claiming(25);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string("cjpeg ") + (c.cjpegTakesGsi ? "takes" : "rejects") + " -gsi, djpeg " +
+                 (c.djpegTakesGsi ? "takes" : "rejects") + " it");
+    TempDir bin;
+    for (const auto& [program, takesGsi] : {std::pair<std::string, bool>{"cjpeg", c.cjpegTakesGsi},
+                                            std::pair<std::string, bool>{"djpeg", c.djpegTakesGsi}}) {
+      const std::string script =
+          takesGsi ? "#!/bin/sh\n[ \"$1\" = -gsi ] || exit 1\nshift\nexec cat \"$@\"\n"
+                   : "#!/bin/sh\necho \"$0: unknown option -gsi\" >&2\nexit 1\n";
+      WriteFile(bin / program, script);
+      ASSERT_EQ(chmod((bin / program).c_str(), 0755), 0);
+    }
+    ASSERT_EQ(Generate(rec, "take.raw"), 0);
+    ASSERT_EQ(rename(path("take.raw").c_str(), path("take.raw.jpeg").c_str()), 0);
+    const std::string original = ReadFile(path("take.raw.jpeg"));
+    CommandOptions options;
+    options.env = {"PATH=" + bin.path() + ":/usr/bin:/bin"};
+    CommandResult r = Repair("take.raw.jpeg", options);
+    EXPECT_EQ(r.status, c.status);
+    std::string err = WithPid(c.err, r.pid);
+    for (size_t at; (at = err.find("<bin>")) != std::string::npos;) err.replace(at, 5, bin.path());
+    EXPECT_EQ(r.err, err);
+    EXPECT_EQ(Listing(), std::set<std::string>({"take.raw.jpeg"}));
+    if (c.status == 0) {
+      // The stand-ins pass the bytes through: the ".jpeg" holds the recording.
+      WriteFile(path("check.raw"), ReadFile(path("take.raw.jpeg")));
+      ExpectFrames(ReadBack(path("check.raw")).frames, rec.expected(rec.frames));
+      unlink(path("check.raw").c_str());
+    } else {
+      EXPECT_EQ(ReadFile(path("take.raw.jpeg")), original);
+    }
+    unlink(path("take.raw.jpeg").c_str());
+  }
+}
+
 // Named without its ".gz", the file is read from the compressed file and the
 // copy stored uncompressed under the name typed; the compressed file stays.
 TEST_F(RepairTest, PlainNameOfACompressedFileGetsAnUncompressedCopy) {
