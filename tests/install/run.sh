@@ -34,17 +34,11 @@ scratch=$(mktemp -d "${TMPDIR:-/tmp}/hdrmend-install.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 prefix=$scratch/prefix
 
-# Runs a command quietly, showing its output only when it fails.
-quiet() {
-  local log=$scratch/step.log
-  if ! "$@" >"$log" 2>&1; then
-    cat "$log" >&2
-    fail "$*"
-  fi
-}
-
 echo "== cmake --install $build --prefix <scratch>"
-quiet cmake --install "$build" --prefix "$prefix"
+if ! cmake --install "$build" --prefix "$prefix" >"$scratch/install.log" 2>&1; then
+  cat "$scratch/install.log" >&2
+  fail "cmake --install $build failed"
+fi
 
 # Only libraries named after the project, and all four of them.
 libraries=()
