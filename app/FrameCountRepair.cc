@@ -12,11 +12,11 @@
 
 #include "app/SourceFile.h"
 #include "app/Progress.h"
+#include "app/Refusal.h"
 #include "app/RecordingCount.h"
 #include "app/TemporaryCopy.h"
 #include "app/VerbatimCopy.h"
 #include "foundation/ZnMessage.h"
-#include "foundation/ZnSStream.h"
 #include "foundation/ZnStr.h"
 #include "rawdata/ZrRDFileReader.h"
 #include "rawdata/ZrRDFileWriter.h"
@@ -26,14 +26,15 @@
 
 namespace {
 
-// Reports what kept a reader from opening its file or reading its header.
-// The reader is closed first: a decompressor that failed (a compressed file
-// cut inside its own header delivers nothing at all) then adds its report,
-// which names the real cause. A decompressor stopped early on a file that is
-// merely no recording ends on its broken pipe, which is no failure.
+// Whether a reader failed to open its file or read its header. The reader is
+// closed first: a decompressor that failed (a compressed file cut inside its
+// own header delivers nothing at all) then adds its report, which names the
+// real cause. A decompressor stopped early on a file that is merely no
+// recording ends on its broken pipe, which is no failure.
 bool OpenFailed(ZrRDFileReader& reader) {
-  if (ZnMessages.errorPending()) reader.close();
-  return ZnFlushMessages();
+  if (!ZnMessages.errorPending()) return false;
+  reader.close();
+  return true;
 }
 
 // Flushes a directory to stable storage, so that a rename in it is durable.
@@ -69,37 +70,31 @@ class EarlyWriteback {
 // first, for two reasons: a filter that died is only reported when its stream
 // is closed, and it is usually the real cause (a write into a dead compressor
 // fails with no more than "Broken pipe"); and the copy must not be removed
-// before its compressor has ended. A failure to write the copy says so on top
-// of its cause.
-int Abandon(ZrRDFileWriter& writer, ZrRDFileReader& reader, TemporaryCopy& copy,
-            const ZnStr& name, bool writeFailed) {
+// before its compressor has ended.
+RepairOutcome Abandon(ZrRDFileWriter& writer, ZrRDFileReader& reader, TemporaryCopy& copy,
+                      const char* verb, const char* path) {
   writer.close();
   reader.close();
-  if (writeFailed) {
-    ZnReportError("Unable to repair \"%s\".  The file was not changed.", name.c_str());
-  }
-  ZnFlushMessages();
+  PrintRefusal(verb, path);
   copy.discard();
-  return 1;
+  return RepairOutcome::kRefused;
 }
 
 }  // namespace
 
-int RepairFrameCount(const char* program, const char* path) {
+RepairOutcome RepairFrameCount(const char* program, const char* path, bool salvaging) {
+  const char* verb = salvaging ? "salvage" : "repair";
+  const auto refuse = [verb, path](bool offerSalvage) {
+    PrintRefusal(verb, path, offerSalvage);
+    return RepairOutcome::kRefused;
+  };
   Progress& progress = Progress::standardError();
   const ZnStr name = SourceFile::Followed(path);
   SourceFile source;
-  if (!source.open(name)) {
-    ZnFlushMessages();
-    return 1;
-  }
-  ZnOSStream refusal;
-  refusal << "Unable to repair \"" << name << "\".  The file was not changed.";
-  const ZnStr refused(refusal.str());
+  if (!source.open(name)) return refuse(false);
   RecordingCount recording;
-  if (!CountRecording(source, name.c_str(), progress, &recording, &refused)) {
-    ZnFlushMessages();
-    return 1;
+  if (!CountRecording(source, name.c_str(), progress, &recording)) {
+    return refuse(!salvaging && recording.salvageable());
   }
   const ZrRDFormat format = recording.format;
   const int specified = recording.specified;
@@ -109,20 +104,19 @@ int RepairFrameCount(const char* program, const char* path) {
 
   std::cerr << specified << " frames specified in the file\n";
   std::cerr << counted << " frames actually in the file\n";
-  if (specified == counted) return 0;
+  if (specified == counted) return RepairOutcome::kAlreadyRight;
 
   std::unique_ptr<ZrRDFileReader> reader = source.reader();
-  if (OpenFailed(*reader)) return 1;
+  if (OpenFailed(*reader)) return refuse(false);
 
   TemporaryCopy copy;
   if (!copy.create(name)) {
     reader->close();
-    ZnFlushMessages();
-    return 1;
+    return refuse(false);
   }
   ZrRDFileWriter writer(copy.fd(), copy.name().c_str(), static_cast<int>(counted),
                         reader->cameraCount(), format);
-  if (ZnMessages.errorPending()) return Abandon(writer, *reader, copy, name, false);
+  if (ZnMessages.errorPending()) return Abandon(writer, *reader, copy, verb, path);
 
   // The frames go from the reader to the writer as they are read, already
   // encoded: what reads back the same is taken as it is, frame headers
@@ -137,21 +131,21 @@ int RepairFrameCount(const char* program, const char* path) {
     writeback.frameWritten();
     progress.tick();
   };
-  bool writeFailed = false;
+  bool writeFailed = false;  // the refusal is the same either way
   const bool copied =
       plain ? CopyCountedFrames(*reader, source.fd(), writer, copy.fd(), copy.name().c_str(), count,
                                 written, &writeFailed)
             : ZrRDCopyFrames(*reader, writer, counted, written);
   progress.end();
-  if (!copied) return Abandon(writer, *reader, copy, name, writeFailed || !writer.isOpen());
+  if (!copied) return Abandon(writer, *reader, copy, verb, path);
   // The copy is complete only when its compressor, if any, has finished.
   writer.close();
-  if (ZnMessages.errorPending()) return Abandon(writer, *reader, copy, name, true);
+  if (ZnMessages.errorPending()) return Abandon(writer, *reader, copy, verb, path);
   reader->close();
-  if (ZnMessages.errorPending()) return Abandon(writer, *reader, copy, name, false);
+  if (ZnMessages.errorPending()) return Abandon(writer, *reader, copy, verb, path);
 
-  if (!copy.finish(source.status())) return Abandon(writer, *reader, copy, name, true);
-  if (!copy.commit(program)) return 1;
+  if (!copy.finish(source.status())) return Abandon(writer, *reader, copy, verb, path);
+  if (!copy.commit(program)) return refuse(false);
   // Make the rename itself durable, so that a crash now cannot bring back the
   // old directory entry without the new one.
   ZnStr directory = ZnDirName(name);
@@ -160,5 +154,5 @@ int RepairFrameCount(const char* program, const char* path) {
     ZnReportWarning("Unable to flush the directory \"%s\" to disk.", directory.c_str());
     ZnFlushMessages();
   }
-  return 0;
+  return RepairOutcome::kRepaired;
 }

@@ -1,4 +1,5 @@
-// The command line: usage text, version banner, exit statuses.
+// The command line: usage text, version banner, options, exit statuses, and
+// what the command says about each file.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -48,7 +49,8 @@ TEST(CommandLine, OtherFirstArgumentsAreFileNames) {
   }
 }
 
-// Options: what each prints where, and the exit status.
+// Options: what each prints where, and the exit status. Nothing is read
+// before the whole command line is: an option after the file names counts.
 TEST(CommandLine, OptionsAndUsageErrors) {
   const std::string hint = "Try 'hdrmend --help' for more information.\n";
   struct Case {
@@ -57,14 +59,17 @@ TEST(CommandLine, OptionsAndUsageErrors) {
     std::string out;  // a beginning of standard output
     std::string err;  // standard error, whole
   } cases[] = {
-      {{"--help"}, 0, kUsage, ""},
-      {{"--help", "--bogus"}, 0, kUsage, ""},
-      {{"--version"}, 0, kBannerStart, ""},
+      {{"--help"}, 0, "Usage: hdrmend [OPTION]... FILE...\n", ""},
+      {{"--help", "--bogus"}, 0, "Usage: hdrmend [OPTION]... FILE...\n", ""},
+      {{"x", "-h"}, 0, "Usage: hdrmend [OPTION]... FILE...\n", ""},
+      {{"--version"}, 0, std::string("hdrmend ") + kHdrmendVersion + "\n", ""},
+      {{"x", "--bogus"}, 2, "", "hdrmend: unknown option '--bogus'\n" + hint},
       {{"--bogus"}, 2, "", "hdrmend: unknown option '--bogus'\n" + hint},
       {{"--v"}, 2, "", "hdrmend: unknown option '--v'\n" + hint},
       {{"--check"}, 2, "", "hdrmend: no file named\n" + hint},
       {{"--salvage", "--"}, 2, "", "hdrmend: no file named\n" + hint},
       {{"--check", "--salvage", "x"}, 2, "", "hdrmend: one of --check and --salvage, not both\n" + hint},
+      {{"x", "--salvage", "-c"}, 2, "", "hdrmend: one of --salvage and -c, not both\n" + hint},
       {{"--"}, 2, "", "hdrmend: no file named\n" + hint},
   };
   for (const Case& c : cases) {
@@ -74,11 +79,12 @@ TEST(CommandLine, OptionsAndUsageErrors) {
     EXPECT_EQ(r.out.substr(0, c.out.size()), c.out);
     EXPECT_EQ(r.err, c.err);
   }
-  // --help lists every option.
+  // --help lists every option, under one usage line.
   const std::string help = RunCommand(HDRMEND_BINARY, {"--help"}).out;
-  for (const char* option : {"--check", "--salvage", "--help", "--version", "--  "}) {
+  for (const char* option : {"-c, --check", "--salvage", "-h, --help", "--version", "--  "}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
+  EXPECT_EQ(help.find("Usage:", 1), std::string::npos);
   // --version names the licence (-v, above, keeps its three lines).
   EXPECT_NE(RunCommand(HDRMEND_BINARY, {"--version"}).out.find("MIT License"), std::string::npos);
 }
@@ -88,6 +94,7 @@ TEST(CommandLine, OptionsAndUsageErrors) {
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <map>
 #include <set>
 
 #include "support/TestSupport.h"
@@ -132,10 +139,12 @@ TEST_F(ManyFiles, EachFileIsRepairedAndAFailureStopsNoOther) {
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err,
             "a.raw:\n27 frames specified in the file\n25 frames actually in the file\n"
-            "c.raw:\n\n\nERROR: Unable to read raw data statistics.\n"
+            "c.raw:\n\n\nERROR: Unable to repair \"c.raw\".  The file was not changed.\n"
+            "       Unable to read raw data statistics.\n"
             "       Unable to read number of cameras.\n\n"
             "b.raw:\n25 frames specified in the file\n25 frames actually in the file\n"
-            "./--odd.raw:\n28 frames specified in the file\n25 frames actually in the file\n");
+            "./--odd.raw:\n28 frames specified in the file\n25 frames actually in the file\n"
+            "4 files: 2 repaired, 1 already right, 1 refused\n");
   for (const char* name : {"a.raw", "b.raw", "--odd.raw"}) {
     EXPECT_EQ(Run({"--", name}).err,
               "25 frames specified in the file\n25 frames actually in the file\n")
@@ -168,8 +177,9 @@ TEST_F(ManyFiles, CheckChangesNothingAndSaysWhatEachFileIs) {
       {{"ok.raw"}, 0, "ok.raw: ok (25 frames)\n"},
       {{"ok.raw", "wrong.txt"}, 1, "ok.raw: ok (25 frames)\nwrong.txt: needs repair (header 29, frames 25)\n"},
       {{"wrong.txt", "missing.raw"}, 2,
-       "wrong.txt: needs repair (header 29, frames 25)\nmissing.raw: damaged (unable to open \"missing.raw\")\n"},
-      {{"folder"}, 2, "folder: damaged (folder is a directory)\n"},
+       "wrong.txt: needs repair (header 29, frames 25)\n"
+       "missing.raw: unreadable (unable to open \"missing.raw\")\n"},
+      {{"folder"}, 2, "folder: unreadable (folder is a directory)\n"},
   };
   auto snapshot = [&] {
     std::string state;
@@ -226,6 +236,149 @@ TEST_F(ManyFiles, OutputThatCannotBeWrittenFailsTheRun) {
     CommandResult r = RunCommand("/bin/sh", args, options);
     EXPECT_EQ(r.status, row.status);
     EXPECT_EQ(r.err, "hdrmend: cannot write to standard output\n");
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The text matches the pattern, in which one "<...>" may stand for any text.
+bool Matches(const std::string& text, const std::string& pattern) {
+  const std::size_t gap = pattern.find("<...>");
+  if (gap == std::string::npos) return text == pattern;
+  const std::string tail = pattern.substr(gap + 5);
+  return text.size() >= gap + tail.size() && text.compare(0, gap, pattern, 0, gap) == 0 &&
+         testsupport::EndsWith(text, tail);
+}
+
+// The command line as users type it, on one folder of files put back before
+// each row: where options stand, names that hold a line feed or a backslash,
+// every kind of refusal, the longest name a folder takes, a link that leads
+// nowhere beside the compressed file of its name, the closing tally. Only
+// the files a row names as changed may change; nothing else may appear.
+TEST_F(ManyFiles, TheCommandLineAsUsersTypeIt) {
+  const std::string longest = std::string(251, 'n') + ".raw";
+  Generate("wrong.raw", 2);
+  Generate("ok.raw", 0);
+  Generate("./-dash.raw", 1);
+  Generate("line\nfeed.raw", 0);
+  Generate("back\\slash.raw", 3);
+  Generate(longest, 4);
+  Generate("cut.raw", 0, {"--truncate", "600"});
+  Generate("dangling.raw.gz", 5);
+  WriteFile(path("notes"), "not a recording");
+  std::map<std::string, std::string> files;
+  for (const std::string& name : testsupport::Listing(dir_.path())) {
+    files[name] = ReadFile(path(name));
+  }
+  ASSERT_EQ(symlink("gone.raw", path("dangling.raw").c_str()), 0);
+  ASSERT_EQ(mkdir(path("folder").c_str(), 0755), 0);
+  const std::set<std::string> listing = testsupport::Listing(dir_.path());
+
+  const auto counts = [](int specified) {
+    return std::to_string(specified) +
+           " frames specified in the file\n25 frames actually in the file\n";
+  };
+  const auto refused = [](const char* verb, const std::string& name) {
+    return "\n\nERROR: Unable to " + std::string(verb) + " \"" + name +
+           "\".  The file was not changed.\n";
+  };
+  const std::string notRecording = refused("repair", "notes") +
+                                   "       Unable to read raw data statistics.\n"
+                                   "       Unable to read number of cameras.\n\n";
+  const std::string salvageLines =
+      "       To keep every frame that reads whole, run 'hdrmend --salvage' on the\n"
+      "       file; it keeps the original beside the result.\n\n";
+  struct Row {
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+    std::string err;  // out and err: "<...>" stands for any text
+    std::set<std::string> changed;
+  } rows[] = {
+      // Options after the file names, and short ones.
+      {{"wrong.raw", "--check"}, 1, "wrong.raw: needs repair (header 27, frames 25)\n", "", {}},
+      {{"-c", "wrong.raw"}, 1, "wrong.raw: needs repair (header 27, frames 25)\n", "", {}},
+      {{"wrong.raw", "--bogus"},
+       2,
+       "",
+       "hdrmend: unknown option '--bogus'\nTry 'hdrmend --help' for more information.\n",
+       {}},
+      {{"wrong.raw", "--salvage"}, 0, "", counts(27), {"wrong.raw"}},
+      // After "--" every argument is a name.
+      {{"--", "-dash.raw"}, 0, "", counts(26), {"-dash.raw"}},
+      {{"-c", "--", "-c"},
+       2,
+       "-c: unreadable (unable to open \"-c\")\n",
+       "\n\nERROR: Unable to open \"-c\".\n       File does not exist.\n\n",
+       {}},
+      // One line per file, whatever its name holds.
+      {{"--check", "line\nfeed.raw", "back\\slash.raw"},
+       1,
+       "\\line\\nfeed.raw: ok (25 frames)\n"
+       "\\back\\\\slash.raw: needs repair (header 28, frames 25)\n",
+       "\\line\\nfeed.raw:\n\\back\\\\slash.raw:\n"
+       "2 files: 1 ok, 1 need repair, 0 damaged, 0 unreadable\n",
+       {}},
+      // Every refusal says first that the file was not changed.
+      {{"nosuch.raw"},
+       1,
+       "",
+       refused("repair", "nosuch.raw") +
+           "       Unable to open \"nosuch.raw\".\n       File does not exist.\n\n",
+       {}},
+      {{"folder"}, 1, "", refused("repair", "folder") + "       folder is a directory.\n\n", {}},
+      {{"notes"}, 1, "", notRecording, {}},
+      {{"cut.raw"}, 1, "", refused("repair", "cut.raw") + "<...>" + salvageLines, {}},
+      // A link that leads nowhere is no name that does not exist.
+      {{"dangling.raw"},
+       1,
+       "",
+       testsupport::MessageBlock(
+           {"Unable to repair \"dangling.raw\".  The file was not changed.",
+            "\"dangling.raw\" is a symbolic link to \"gone.raw\", which cannot be followed.",
+            "No such file or directory."}),
+       {}},
+      // The longest name: repaired under a shorter copy name; a salvage,
+      // whose original could not be kept beside it, refuses at once.
+      {{longest}, 0, "", counts(29), {longest}},
+      {{"--salvage", longest},
+       1,
+       "",
+       testsupport::MessageBlock(
+           {"Unable to salvage \"" + longest + "\".  The file was not changed.",
+            "The original cannot be kept as \"" + longest +
+                ".orig\": the name is longer than the file system takes."}),
+       {}},
+      // Several files end with the tally.
+      {{"wrong.raw", "ok.raw", "notes"},
+       1,
+       "",
+       "wrong.raw:\n" + counts(27) + "ok.raw:\n" + counts(25) + "notes:\n" + notRecording +
+           "3 files: 1 repaired, 1 already right, 1 refused\n",
+       {"wrong.raw"}},
+      {{"-c", "ok.raw", "wrong.raw", "cut.raw", "nosuch.raw"},
+       2,
+       "ok.raw: ok (25 frames)\nwrong.raw: needs repair (header 27, frames 25)\n"
+       "cut.raw: damaged (<...>)\nnosuch.raw: unreadable (unable to open \"nosuch.raw\")\n",
+       "<...>\n4 files: 1 ok, 1 need repair, 1 damaged, 1 unreadable\n",
+       {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::PrintToString(row.args));
+    for (const auto& file : files) WriteFile(path(file.first), file.second);
+    const CommandResult r = Run(row.args);
+    EXPECT_EQ(r.status, row.status);
+    EXPECT_TRUE(Matches(r.out, row.out)) << r.out;
+    EXPECT_TRUE(Matches(r.err, row.err)) << r.err;
+    for (const auto& file : files) {
+      EXPECT_EQ(ReadFile(path(file.first)) != file.second, row.changed.count(file.first) == 1)
+          << file.first;
+    }
+    EXPECT_EQ(testsupport::Listing(dir_.path()), listing);
+    char target[16] = {};
+    EXPECT_EQ(readlink(path("dangling.raw").c_str(), target, sizeof target - 1), 8);
   }
 }
 
