@@ -447,7 +447,8 @@ TEST_F(RepairTest, JpegRecordingGoesThroughCjpegAndDjpegTakingGsi) {
       {true, true, 0, CountReport(25, 20)},
       {true, false, 1,
        "<bin>/djpeg: unknown option -gsi\n"
-       "\n\nERROR: Decompressor 'djpeg' failed for \"take.raw.jpeg\".\n"
+       "\n\nERROR: Unable to repair \"take.raw.jpeg\".  The file was not changed.\n"
+       "       Decompressor 'djpeg' failed for \"take.raw.jpeg\".\n"
        "       Unable to read raw data statistics.\n"
        "       Unable to read number of cameras.\n\n"},
       {false, true, 1,
