@@ -14,13 +14,13 @@
 #include <string>
 
 #include "app/InPlaceRepair.h"
-#include "app/Progress.h"
 #include "app/SourceFile.h"
+#include "app/Progress.h"
+#include "app/Refusal.h"
 #include "app/RecordingCount.h"
 #include "app/TemporaryCopy.h"
 #include "app/VerbatimCopy.h"
 #include "foundation/ZnMessage.h"
-#include "foundation/ZnSStream.h"
 #include "foundation/ZnStr.h"
 #include "rawdata/ZrRDFileReader.h"
 #include "rawdata/ZrRDFileWriter.h"
@@ -30,14 +30,15 @@
 
 namespace {
 
-// Reports what kept a reader from opening its file or reading its header.
-// The reader is closed first: a decompressor that failed (a compressed file
-// cut inside its own header delivers nothing at all) then adds its report,
-// which names the real cause. A decompressor stopped early on a file that is
-// merely no recording ends on its broken pipe, which is no failure.
+// Whether a reader failed to open its file or read its header. The reader is
+// closed first: a decompressor that failed (a compressed file cut inside its
+// own header delivers nothing at all) then adds its report, which names the
+// real cause. A decompressor stopped early on a file that is merely no
+// recording ends on its broken pipe, which is no failure.
 bool OpenFailed(ZrRDFileReader& reader) {
-  if (ZnMessages.errorPending()) reader.close();
-  return ZnFlushMessages();
+  if (!ZnMessages.errorPending()) return false;
+  reader.close();
+  return true;
 }
 
 // Flushes a directory to stable storage, so that a rename in it is durable.
@@ -73,23 +74,23 @@ class EarlyWriteback {
 // first, for two reasons: a filter that died is only reported when its stream
 // is closed, and it is usually the real cause (a write into a dead compressor
 // fails with no more than "Broken pipe"); and the copy must not be removed
-// before its compressor has ended. A failure to write the copy says so on top
-// of its cause. A clone has no writer.
-int Abandon(ZrRDFileWriter* writer, ZrRDFileReader& reader, TemporaryCopy& copy,
-            const ZnStr& name, bool writeFailed) {
+// before its compressor has ended. A clone has no writer of ours.
+RepairOutcome Abandon(ZrRDFileWriter* writer, ZrRDFileReader& reader, TemporaryCopy& copy,
+                      const char* verb, const char* path) {
   if (writer != nullptr) writer->close();
   reader.close();
-  if (writeFailed) {
-    ZnReportError("Unable to repair \"%s\".  The file was not changed.", name.c_str());
-  }
-  ZnFlushMessages();
+  PrintRefusal(verb, path);
   copy.discard();
-  return 1;
+  return RepairOutcome::kRefused;
 }
 
 // Puts the finished copy in the recording's place.
-int Commit(TemporaryCopy& copy, const char* program, const ZnStr& name) {
-  if (!copy.commit(program)) return 1;
+RepairOutcome Commit(TemporaryCopy& copy, const char* program, const ZnStr& name,
+                     const char* verb, const char* path) {
+  if (!copy.commit(program)) {
+    PrintRefusal(verb, path);
+    return RepairOutcome::kRefused;
+  }
   // Make the rename itself durable, so that a crash now cannot bring back the
   // old directory entry without the new one.
   ZnStr directory = ZnDirName(name);
@@ -98,7 +99,7 @@ int Commit(TemporaryCopy& copy, const char* program, const ZnStr& name) {
     ZnReportWarning("Unable to flush the directory \"%s\" to disk.", directory.c_str());
     ZnFlushMessages();
   }
-  return 0;
+  return RepairOutcome::kRepaired;
 }
 
 // The space free for the user beside the recording, and the file system's
@@ -121,38 +122,36 @@ Room RoomBeside(int fd) {
 
 // Refuses a repair whose copy cannot fit, before anything is written; a
 // plain recording whose count fits in its header is pointed to --in-place.
-int NoRoom(const SourceFile& source, const ZnStr& name, int64_t needed, const Room& room,
-           bool plain, int64_t counted) {
+RepairOutcome NoRoom(const SourceFile& source, int64_t needed, const Room& room, bool plain,
+                     int64_t counted, const char* verb, const char* path) {
   constexpr int64_t kMB = 1024 * 1024;
   int64_t offset = 0;
   std::string bytes;
   if (plain && HeaderCountInPlace(source.fd(), counted, &offset, &bytes)) {
-    ZnReportError("hdrmend --in-place %s changes only its header.", name.c_str());
+    ZnReportError(ZnStr("hdrmend --in-place ") + path + " changes only its header.");
   }
-  ZnReportError("There is not room for a copy of \"%s\": %lld MB needed, %lld MB free.",
-                name.c_str(), static_cast<long long>((needed + kMB - 1) / kMB),
-                static_cast<long long>(room.free / kMB));
-  ZnFlushMessages();
-  return 1;
+  ZnReportError(ZnStr("There is not room for a copy of \"") + path + "\": " +
+                std::to_string((needed + kMB - 1) / kMB).c_str() + " MB needed, " +
+                std::to_string(room.free / kMB).c_str() + " MB free.");
+  PrintRefusal(verb, path);
+  return RepairOutcome::kRefused;
 }
 
 }  // namespace
 
-int RepairFrameCount(const char* program, const char* path) {
+RepairOutcome RepairFrameCount(const char* program, const char* path, bool salvaging) {
+  const char* verb = salvaging ? "salvage" : "repair";
+  const auto refuse = [verb, path](bool offerSalvage) {
+    PrintRefusal(verb, path, offerSalvage);
+    return RepairOutcome::kRefused;
+  };
   Progress& progress = Progress::standardError();
   const ZnStr name = SourceFile::Followed(path);
   SourceFile source;
-  if (!source.open(name)) {
-    ZnFlushMessages();
-    return 1;
-  }
-  ZnOSStream refusal;
-  refusal << "Unable to repair \"" << name << "\".  The file was not changed.";
-  const ZnStr refused(refusal.str());
+  if (!source.open(name)) return refuse(false);
   RecordingCount recording;
-  if (!CountRecording(source, name.c_str(), progress, &recording, &refused)) {
-    ZnFlushMessages();
-    return 1;
+  if (!CountRecording(source, name.c_str(), progress, &recording)) {
+    return refuse(!salvaging && recording.salvageable());
   }
   const ZrRDFormat format = recording.format;
   const int specified = recording.specified;
@@ -162,7 +161,7 @@ int RepairFrameCount(const char* program, const char* path) {
 
   std::cerr << specified << " frames specified in the file\n";
   std::cerr << counted << " frames actually in the file\n";
-  if (specified == counted) return 0;
+  if (specified == counted) return RepairOutcome::kAlreadyRight;
 
   // When the copy's header is as long as the recording's and its frames go as
   // they lie from the first on, the copy lines up with the recording, and a
@@ -178,45 +177,45 @@ int RepairFrameCount(const char* program, const char* path) {
       !plain && !compressedCopy && count.end >= 0 ? count.end : source.status().st_size;
   const Room room = RoomBeside(source.fd());
   if (room.free >= 0 && room.free < (shareable ? room.block : copySize)) {
-    return NoRoom(source, name, copySize, room, plain, counted);
+    return NoRoom(source, copySize, room, plain, counted, verb, path);
   }
 
   std::unique_ptr<ZrRDFileReader> reader = source.reader();
-  if (OpenFailed(*reader)) return 1;
+  if (OpenFailed(*reader)) return refuse(false);
 
   TemporaryCopy copy;
   if (!copy.create(name)) {
     reader->close();
-    ZnFlushMessages();
-    return 1;
+    return refuse(false);
+  }
+  switch (shareable ? CloneCountedFrames(*reader, source.fd(), copy.fd(), copy.name().c_str(),
+                                         count, recording.cameras, format)
+                    : CloneResult::kRefused) {
+    case CloneResult::kCloned:
+      reader->close();
+      if (!copy.finish(source.status())) return Abandon(nullptr, *reader, copy, verb, path);
+      return Commit(copy, program, name, verb, path);
+    case CloneResult::kFailed:
+      return Abandon(nullptr, *reader, copy, verb, path);
+    case CloneResult::kRefused:
+      break;
   }
   if (shareable) {
-    bool writeFailed = false;
-    switch (CloneCountedFrames(*reader, source.fd(), copy.fd(), copy.name().c_str(), count,
-                               recording.cameras, format, &writeFailed)) {
-      case CloneResult::kCloned:
-        reader->close();
-        if (!copy.finish(source.status())) return Abandon(nullptr, *reader, copy, name, true);
-        return Commit(copy, program, name);
-      case CloneResult::kFailed:
-        return Abandon(nullptr, *reader, copy, name, writeFailed);
-      case CloneResult::kRefused:
-        reader = source.reader();
-        if (OpenFailed(*reader)) {
-          copy.discard();
-          return 1;
-        }
-        if (room.free >= 0 && room.free < copySize) {
-          reader->close();
-          copy.discard();
-          return NoRoom(source, name, copySize, room, plain, counted);
-        }
-        break;
+    // The copy is made the usual way, from the start and with the room for it.
+    reader = source.reader();
+    if (OpenFailed(*reader)) {
+      copy.discard();
+      return refuse(false);
+    }
+    if (room.free >= 0 && room.free < copySize) {
+      reader->close();
+      copy.discard();
+      return NoRoom(source, copySize, room, plain, counted, verb, path);
     }
   }
   ZrRDFileWriter writer(copy.fd(), copy.name().c_str(), static_cast<int>(counted),
                         reader->cameraCount(), format);
-  if (ZnMessages.errorPending()) return Abandon(&writer, *reader, copy, name, false);
+  if (ZnMessages.errorPending()) return Abandon(&writer, *reader, copy, verb, path);
 
   // The frames go from the reader to the writer as they are read, already
   // encoded: what reads back the same is taken as it is, frame headers
@@ -231,19 +230,19 @@ int RepairFrameCount(const char* program, const char* path) {
     writeback.frameWritten();
     progress.tick();
   };
-  bool writeFailed = false;
+  bool writeFailed = false;  // the refusal is the same either way
   const bool copied =
       plain ? CopyCountedFrames(*reader, source.fd(), writer, copy.fd(), copy.name().c_str(), count,
                                 written, &writeFailed)
             : ZrRDCopyFrames(*reader, writer, counted, written);
   progress.end();
-  if (!copied) return Abandon(&writer, *reader, copy, name, writeFailed || !writer.isOpen());
+  if (!copied) return Abandon(&writer, *reader, copy, verb, path);
   // The copy is complete only when its compressor, if any, has finished.
   writer.close();
-  if (ZnMessages.errorPending()) return Abandon(&writer, *reader, copy, name, true);
+  if (ZnMessages.errorPending()) return Abandon(&writer, *reader, copy, verb, path);
   reader->close();
-  if (ZnMessages.errorPending()) return Abandon(&writer, *reader, copy, name, false);
+  if (ZnMessages.errorPending()) return Abandon(&writer, *reader, copy, verb, path);
 
-  if (!copy.finish(source.status())) return Abandon(&writer, *reader, copy, name, true);
-  return Commit(copy, program, name);
+  if (!copy.finish(source.status())) return Abandon(&writer, *reader, copy, verb, path);
+  return Commit(copy, program, name, verb, path);
 }

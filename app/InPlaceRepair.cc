@@ -10,10 +10,11 @@
 #include <sstream>
 
 #include "app/Progress.h"
+#include "app/Refusal.h"
 #include "app/RecordingCount.h"
 #include "app/SourceFile.h"
 #include "foundation/ZnMessage.h"
-#include "foundation/ZnSStream.h"
+#include "foundation/ZnStr.h"
 #include "rawdata/ZrRDFileReader.h"
 #include "rawdata/ZrRDFormat.h"
 #include "system/ZnFileUtils.h"
@@ -70,15 +71,16 @@ int64_t EndOfFrames(int fd, const RecordingCount& recording) {
   return end;
 }
 
-// Ends a run that wrote nothing, or whose write failed.
-int Refuse(const ZnStr& name, bool changed = false) {
-  if (changed) {
-    ZnReportError("Unable to repair \"%s\" in place.", name.c_str());
-  } else {
-    ZnReportError("Unable to repair \"%s\".  The file was not changed.", name.c_str());
-  }
+// Ends a run whose write failed or did not take: the file may be changed.
+RepairOutcome Failed(const char* path) {
+  ZnReportError(ZnStr("Unable to repair \"") + path + "\" in place.");
   ZnFlushMessages();
-  return 1;
+  return RepairOutcome::kRefused;
+}
+
+RepairOutcome Refused(const char* path, bool offerSalvage = false) {
+  PrintRefusal("repair", path, offerSalvage);
+  return RepairOutcome::kRefused;
 }
 
 }  // namespace
@@ -120,63 +122,55 @@ bool HeaderCountInPlace(int fd, int64_t frames, int64_t* offset, std::string* by
   return now.frames == frames && now.cameras == old.cameras && now.end == old.end;
 }
 
-int RepairInPlace(const char* path) {
+RepairOutcome RepairInPlace(const char* path) {
   Progress& progress = Progress::standardError();
   const ZnStr name = SourceFile::Followed(path);
   SourceFile source;
-  if (!source.open(name)) return Refuse(name);
+  if (!source.open(name)) return Refused(path);
   if (ZnFindCompressionExtension(source.path())) {
-    ZnReportError(
-        "A compressed recording cannot be changed in place; 'hdrmend %s' repairs it through a "
-        "copy.",
-        name.c_str());
-    return Refuse(name);
+    ZnReportError(ZnStr("A compressed recording cannot be changed in place; 'hdrmend ") + path +
+                  "' repairs it through a copy.");
+    return Refused(path);
   }
   // The file read, opened once more for writing: through the descriptor, so
   // that it is the same file whatever became of the name.
-  if (!ZnCanWrite(source.path().c_str())) return Refuse(name);
+  if (!ZnCanWrite(source.path().c_str())) return Refused(path);
   const std::string opened = "/proc/self/fd/" + std::to_string(source.fd());
   const int fd = open(opened.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
   struct stat status;
   if (fd < 0 || fstat(fd, &status) != 0 || status.st_ino != source.status().st_ino ||
       status.st_dev != source.status().st_dev) {
     ReportErrorNumber(fd < 0 ? errno : ESTALE);
-    ZnReportError("Unable to open \"%s\" for writing.", name.c_str());
     if (fd >= 0) close(fd);
-    return Refuse(name);
+    return Refused(path);
   }
-  const int result = [&] {
+  const RepairOutcome outcome = [&] {
     RecordingCount recording;
-    ZnOSStream refusal;
-    refusal << "Unable to repair \"" << name << "\".  The file was not changed.";
-    const ZnStr refused(refusal.str());
-    if (!CountRecording(source, name.c_str(), progress, &recording, &refused)) {
-      ZnFlushMessages();
-      return 1;
+    if (!CountRecording(source, name.c_str(), progress, &recording)) {
+      return Refused(path, recording.salvageable());
     }
     const int64_t counted = recording.count.frames;
     std::cerr << recording.specified << " frames specified in the file\n";
     std::cerr << counted << " frames actually in the file\n";
-    if (recording.specified == counted) return 0;
+    if (recording.specified == counted) return RepairOutcome::kAlreadyRight;
     int64_t offset = 0;
     std::string bytes;
     if (!HeaderCountInPlace(source.fd(), counted, &offset, &bytes)) {
-      ZnReportError(
-          "The count %lld does not fit where the header states %d; 'hdrmend %s' repairs it "
-          "through a copy.",
-          static_cast<long long>(counted), recording.specified, name.c_str());
-      return Refuse(name);
+      ZnReportError(ZnStr("The count ") + std::to_string(counted).c_str() +
+                    " does not fit where the header states " +
+                    std::to_string(recording.specified).c_str() + "; 'hdrmend " + path +
+                    "' repairs it through a copy.");
+      return Refused(path);
     }
     const int64_t size = source.status().st_size;
     if (fstat(fd, &status) != 0 || status.st_size != size) {
       ZnReportError("The recording changed after its frames were counted.");
-      return Refuse(name);
+      return Refused(path);
     }
     if (pwrite(fd, bytes.data(), bytes.size(), offset) != static_cast<ssize_t>(bytes.size()) ||
         fsync(fd) != 0) {
       ReportErrorNumber(errno);
-      ZnReportError("Unable to write \"%s\".", name.c_str());
-      return Refuse(name, true);
+      return Failed(path);
     }
     // The count is right now; the empty tail goes in a step of its own.
     const int64_t end = EndOfFrames(source.fd(), recording);
@@ -188,19 +182,19 @@ int RepairInPlace(const char* path) {
         } else {
           ZnReportError("The recording changed after its frames were counted.");
         }
-        ZnReportError("Unable to cut the empty tail of \"%s\".", name.c_str());
-        return Refuse(name, true);
+        ZnReportError("The count is right; the empty tail after the frames was not cut.");
+        return Failed(path);
       }
     }
     // What a reader now finds there.
     if (!CountRecording(source, name.c_str(), progress, &recording) ||
         recording.specified != counted || recording.count.frames != counted) {
-      ZnReportError("\"%s\" does not read with the count %lld after the change.", name.c_str(),
-                    static_cast<long long>(counted));
-      return Refuse(name, true);
+      ZnReportError(ZnStr("The file does not read with the count ") +
+                    std::to_string(counted).c_str() + " after the change.");
+      return Failed(path);
     }
-    return 0;
+    return RepairOutcome::kRepaired;
   }();
   close(fd);
-  return result;
+  return outcome;
 }

@@ -18,11 +18,13 @@
 #include <cstdint>
 #include <string>
 
-// Repairs the file at `path` in place. Refuses, with the file untouched, a
-// compressed recording and a count that does not fit where the header's
-// count lies. Returns the exit status: 0 when the file was right or has been
-// repaired, 1 on any failure.
-int RepairInPlace(const char* path);
+#include "app/FrameCountRepair.h"
+
+// Repairs the file at `path` in place. Refuses, with the file untouched and
+// the block PrintRefusal() prints, a compressed recording and a count that
+// does not fit where the header's count lies. A failure once the count was
+// written says "Unable to repair \"<path>\" in place." over its reason.
+RepairOutcome RepairInPlace(const char* path);
 
 // The bytes that state `frames` where the header of the plain recording read
 // through `fd` keeps its frame count, and their offset: in binary the four

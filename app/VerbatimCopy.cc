@@ -17,12 +17,11 @@
 namespace {
 
 // Reports the write into the copy that failed, with the system's reason.
-bool WriteFailed(const char* name, bool* writeFailed) {
+bool WriteFailed(const char* name) {
   char* text = ZnErrorText(errno);
   ZnReportError("%s.", text != nullptr ? text : "Unknown error");
   free(text);
   ZnReportError("Unable to write \"%s\".", name);
-  *writeFailed = true;
   return false;
 }
 
@@ -68,7 +67,8 @@ bool CopyBytes(int source, int64_t from, int64_t length, int target, const char*
         ZnReportError("The recording changed after its frames were counted.");
         return false;
       }
-      return WriteFailed(name, writeFailed);
+      *writeFailed = true;
+      return WriteFailed(name);
     }
     length -= done;
   }
@@ -95,13 +95,11 @@ bool CopyLinesUp(const ZrRDCount& count, int64_t headerLength) {
 }
 
 CloneResult CloneCountedFrames(ZrRDFileReader& reader, int source, int target, const char* name,
-                               const ZrRDCount& count, int cameras, ZrRDFormat format,
-                               bool* writeFailed) {
-  *writeFailed = false;
+                               const ZrRDCount& count, int cameras, ZrRDFormat format) {
   // Any refusal leaves the copy to be made the usual way.
-  const auto refuse = [target, name, writeFailed] {
+  const auto refuse = [target, name] {
     if (ftruncate(target, 0) == 0 && lseek(target, 0, SEEK_SET) == 0) return CloneResult::kRefused;
-    WriteFailed(name, writeFailed);
+    WriteFailed(name);
     return CloneResult::kFailed;
   };
   struct stat cloned;
@@ -115,8 +113,7 @@ CloneResult CloneCountedFrames(ZrRDFileReader& reader, int source, int target, c
                   linedUp = lseek(target, 0, SEEK_CUR) == start;
                   return linedUp && lseek(target, start + length, SEEK_SET) == start + length;
                 });
-  *writeFailed = !writer.isOpen();
-  if (!writer.close()) copied = false, *writeFailed = true;
+  if (!writer.close()) copied = false;
   if (!linedUp) return refuse();
   if (!copied) return CloneResult::kFailed;
   const off_t end = lseek(target, 0, SEEK_CUR);
@@ -126,7 +123,7 @@ CloneResult CloneCountedFrames(ZrRDFileReader& reader, int source, int target, c
     return CloneResult::kFailed;
   }
   if (end < 0 || ftruncate(target, end) != 0) {
-    WriteFailed(name, writeFailed);
+    WriteFailed(name);
     return CloneResult::kFailed;
   }
   return CloneResult::kCloned;

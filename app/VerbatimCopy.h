@@ -51,9 +51,8 @@ enum class CloneResult { kCloned, kRefused, kFailed };
 // at offset 0, where the file system cannot clone (another file system, no
 // shared extents, any error) or a frame written does not take the length it
 // had in the recording: the copy is then made as usual, with a new reader.
-// kFailed with the messages of CopyCountedFrames(); *writeFailed as there.
+// kFailed with the messages of CopyCountedFrames().
 CloneResult CloneCountedFrames(ZrRDFileReader& reader, int source, int target, const char* name,
-                               const ZrRDCount& count, int cameras, ZrRDFormat format,
-                               bool* writeFailed);
+                               const ZrRDCount& count, int cameras, ZrRDFormat format);
 
 #endif  // HDRMEND_APP_VERBATIMCOPY_H_

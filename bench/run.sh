@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Times hdrmend against cp, a durable copy and gzip -9 on large generated
-# recordings and prints a markdown table of the ratios, for the Performance
-# section of the README.
+# recordings and prints a markdown table of the ratios, for
+# doc/PERFORMANCE.md.
 #
 # Usage: bench/run.sh [--runs N] [--size-mb MB] [--gz-size-mb MB] [--keep] [--xfs-only]
 #

@@ -23,7 +23,6 @@
 #include "app/FaultPoint.h"
 #include "app/LoopFileSystem.h"
 #include "app/UnprivilegedCommand.h"
-#include "foundation/ZnMessage.h"
 #include "support/TestSupport.h"
 #include "support/Unprivileged.h"
 
@@ -32,6 +31,7 @@ namespace {
 using testsupport::EndsWith;
 using testsupport::FindProgram;
 using testsupport::Listing;
+using testsupport::MessageBlock;
 using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WriteFile;
@@ -71,16 +71,6 @@ std::string CountReport(int specified, int counted) {
          " frames actually in the file\n";
 }
 
-// The block the command prints for these error messages, newest first.
-std::string Block(const std::vector<std::string>& newestFirst) {
-  ZnMessage* chain = nullptr;
-  for (auto text = newestFirst.rbegin(); text != newestFirst.rend(); ++text) {
-    chain = new ZnMessage(ZnMessage::Error, ZnStr(text->c_str()), chain);
-  }
-  std::string block = chain->toString().c_str();
-  delete chain;
-  return block;
-}
 
 std::vector<pid_t> Children(pid_t pid) {
   std::istringstream in(
@@ -228,7 +218,7 @@ TEST_F(FaultMatrix, WriteFailureAnywhereInTheCopyKeepsTheRecording) {
       if (!compressed) {
         EXPECT_EQ(r.err,
                   CountReport(4005, 4000) +
-                      Block({top, "Unable to write \"" + temporary + "\".", "File too large."}));
+                      MessageBlock({top, "Unable to write \"" + temporary + "\".", "File too large."}));
       } else {
         // gzip prints its own complaint before the block.
         EXPECT_NE(r.err.find("\n\nERROR: " + top + "\n"), std::string::npos) << r.err;
@@ -403,10 +393,12 @@ TEST_P(FaultMatrixOnFileSystem, DiskFilledByTheRecording) {
     EXPECT_EQ(r.status, 1);
     const long long mb = 1 << 20;
     EXPECT_EQ(r.err, CountReport(20005, 20000) +
-                         Block({"There is not room for a copy of \"take.raw\": " +
-                                    std::to_string((original.size() + mb - 1) / mb) +
-                                    " MB needed, " + std::to_string(free / mb) + " MB free.",
-                                "hdrmend --in-place take.raw changes only its header."}));
+                         MessageBlock({"Unable to repair \"take.raw\".  The file was not changed.",
+                                       "There is not room for a copy of \"take.raw\": " +
+                                           std::to_string((original.size() + mb - 1) / mb) +
+                                           " MB needed, " + std::to_string(free / mb) +
+                                           " MB free.",
+                                       "hdrmend --in-place take.raw changes only its header."}));
     EXPECT_EQ(ReadFile(fs_ / "take.raw"), original);
     EXPECT_EQ(Listing(fs_ / "."), listing);
     r = Run("--in-place", options, HDRMEND_BINARY, "take.raw");
@@ -435,10 +427,10 @@ TEST_P(FaultMatrixOnFileSystem, CloneUnderFaultsKeepsTheRecording) {
     limited.ignoreSigxfsz = true;
     CommandResult r = Run("take.raw", limited);
     EXPECT_EQ(r.status, 1);
+    const std::string temporary = TemporaryName("take.raw", r.pid);
     EXPECT_EQ(r.err, CountReport(20005, 20000) +
-                         Block({"Unable to repair \"take.raw\".  The file was not changed.",
-                                "Unable to write \"" + TemporaryName("take.raw", r.pid) + "\".",
-                                "File too large."}));
+                         MessageBlock({"Unable to repair \"take.raw\".  The file was not changed.",
+                                       "Unable to write \"" + temporary + "\".", "File too large."}));
     EXPECT_EQ(ReadFile(fs_ / "take.raw"), original);
     EXPECT_EQ(Listing(fs_ / "."), std::set<std::string>({"take.raw"}));
   }
@@ -578,13 +570,15 @@ TEST_F(FaultMatrix, MissingFilterProgramIsNamed) {
       {"take.raw.gz",
        "bin",
        1,
-       {"Unable to open \"<copy>\".",
+       {"Unable to repair \"take.raw.gz\".  The file was not changed.",
+        "Unable to open \"<copy>\".",
         "Cannot find command 'gzip' to compress\n'<copy>'.\nThis command needs to be in your "
         "path."}},
       {"take.raw.gz",
        "empty",
        1,
-       {"Cannot find command 'gunzip' to uncompress\n'take.raw.gz'.\nThis command needs to be "
+       {"Unable to repair \"take.raw.gz\".  The file was not changed.",
+        "Cannot find command 'gunzip' to uncompress\n'take.raw.gz'.\nThis command needs to be "
         "in your path."}},
       // A plain recording needs no program at all.
       {"take.raw", "empty", 0, {}},
@@ -606,7 +600,7 @@ TEST_F(FaultMatrix, MissingFilterProgramIsNamed) {
     } else {
       // The count comes first when the decompressor was found.
       const std::string counts = c.pathDirectory == std::string("bin") ? CountReport(105, 100) : "";
-      EXPECT_EQ(r.err, counts + Block(messages));
+      EXPECT_EQ(r.err, counts + MessageBlock(messages));
       EXPECT_EQ(ReadFile(path(c.name)), original);
     }
     EXPECT_EQ(Listing(dir_.path()).count(TemporaryName(c.name, r.pid)), 0u);
@@ -718,7 +712,8 @@ TEST_F(FaultMatrix, VarTmpUnusableOrHoldingStalePipes) {
       EXPECT_EQ(Content(c.name), repaired);
     } else {
       EXPECT_EQ(r.status, 1);
-      EXPECT_EQ(r.err, Block({"Unable to create named pipe \"/var/tmp/compifstream0." +
+      EXPECT_EQ(r.err, MessageBlock({"Unable to repair \"take.raw.gz\".  The file was not changed.",
+                              "Unable to create named pipe \"/var/tmp/compifstream0." +
                                   std::to_string(pid) + "\".",
                               c.error}));
       EXPECT_EQ(ReadFile(path(c.name)), original);
@@ -739,7 +734,7 @@ TEST_F(FaultMatrix, UnreadableFileAndUnwritableDirectoryAsAnUnprivilegedUser) {
     const char* name;
     mode_t mode;
     mode_t folderMode;                  // while the command runs
-    std::vector<std::string> messages;  // "<copy>" is the copy's name
+    std::vector<std::string> messages;  // under the refusal; none names the copy
   } cases[] = {
       {"open/take.raw",
        0,
@@ -754,13 +749,11 @@ TEST_F(FaultMatrix, UnreadableFileAndUnwritableDirectoryAsAnUnprivilegedUser) {
       {"locked/take.raw",
        0644,
        0555,
-       {"File \"<copy>\" is unwritable.",
-        "Insufficient access to create file in \"locked\".  Check permissions."}},
+       {"Insufficient access to create file in \"locked\".  Check permissions."}},
       {"locked/take.raw.gz",
        0644,
        0555,
-       {"File \"<copy>\" is unwritable.",
-        "Insufficient access to create file in \"locked\".  Check permissions."}},
+       {"Insufficient access to create file in \"locked\".  Check permissions."}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -777,9 +770,9 @@ TEST_F(FaultMatrix, UnreadableFileAndUnwritableDirectoryAsAnUnprivilegedUser) {
     chmod(path(c.name).c_str(), 0644);
     EXPECT_EQ(r.status, 1);
     std::vector<std::string> messages = c.messages;
-    for (std::string& m : messages) m = NamingCopy(m, TemporaryName(c.name, r.pid));
+    messages.insert(messages.begin(), "Unable to repair \"" + name + "\".  The file was not changed.");
     const std::string counts = c.mode == 0 ? "" : CountReport(105, 100);
-    EXPECT_EQ(r.err, counts + Block(messages));
+    EXPECT_EQ(r.err, counts + MessageBlock(messages));
     EXPECT_EQ(ReadFile(path(c.name)), original);
     EXPECT_EQ(Listing(folder).size(), 1u);
     unlink(path(c.name).c_str());

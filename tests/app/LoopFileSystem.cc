@@ -39,7 +39,8 @@ LoopFileSystem::LoopFileSystem(const std::string& type, int megabytes) {
   } else if (access("/dev/loop-control", F_OK) != 0) {
     whyNot_ = "no loop devices here (/dev/loop-control)";
   } else if (mkfs.empty() || losetup.empty()) {
-    whyNot_ = "mkfs." + type + " or losetup is not installed (tools/install-deps --with-filesystems)";
+    whyNot_ = "mkfs." + type +
+              " or losetup is not installed (tools/install-deps --with-filesystems installs them)";
   }
   if (!whyNot_.empty()) return;
   const std::string image = dir_ / "image";
