@@ -10,12 +10,7 @@
 
 namespace {
 
-// Characters kept before the get area when it is refilled, so that putback()
-// and unget() work right after a refill too, and a reader that looks back at
-// a record it has just read finds it whole although a refill fell inside it
-// (a recording's frames are copied as they lie only when their bytes can be
-// seen whole). Moving them costs a few percent of a refill's own copy.
-constexpr std::ptrdiff_t kPutback = 16 * 1024;
+constexpr std::ptrdiff_t kPutback = kStreamPutback;
 
 // A descriptor in non-blocking mode (one a caller opened so) is waited on
 // rather than failed: the stream's callers expect blocking semantics.
@@ -130,14 +125,20 @@ std::streamsize ZnFdStreamBuf::xsgetn(char* s, std::streamsize n) {
       continue;
     }
     // A buffer's worth or more goes straight to the caller, saving a copy;
-    // its end stays available for putback.
+    // its end stays available for putback, and where a pipe brought less
+    // than that, the end of what was buffered before it.
     const ssize_t got = readSome(s + done, static_cast<size_t>(n - done));
     if (got <= 0) break;
+    const std::ptrdiff_t before = egptr() - eback() - done;
     done += got;
     char* base = buffer_.get() + kPutback;
     const std::ptrdiff_t keep = std::min<std::ptrdiff_t>(kPutback, done);
+    const std::ptrdiff_t older = std::max<std::ptrdiff_t>(0, std::min(kPutback - keep, before));
+    if (older > 0) {
+      std::memmove(base - keep - older, egptr() - (done - got) - older, static_cast<size_t>(older));
+    }
     std::memcpy(base - keep, s + done - keep, static_cast<size_t>(keep));
-    setg(base - keep, base, base);
+    setg(base - keep - older, base, base);
   }
   return done;
 }

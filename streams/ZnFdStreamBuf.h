@@ -39,6 +39,16 @@
 // The size of each stream's file buffer (std::filebuf's default is 8 KiB).
 constexpr int kStreamBufferSize = 256 * 1024;
 
+// Characters a reading buffer keeps before its get area when it refills it
+// (or reads a large request past it), so that putback() and unget() work
+// right after a refill too, and a reader that looks back at what it has just
+// read finds it whole although a refill fell inside it. The last
+// kStreamPutback characters read since the buffer was opened or positioned
+// outside what it holds (all of them, when fewer) are always in the buffer,
+// just before its get position. Moving them costs a few percent of a
+// refill's own copy.
+constexpr int kStreamPutback = 16 * 1024;
+
 class ZnFdStreamBuf : public std::streambuf {
  public:
   ZnFdStreamBuf() = default;

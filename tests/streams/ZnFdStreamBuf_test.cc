@@ -113,6 +113,26 @@ TEST(FdStreamBufTest, PipesRefuseEverySeek) {
   EXPECT_EQ(in.sbumpc(), 'a');
 }
 
+// The last kStreamPutback characters read stay in the buffer, where a
+// reader looks back at a record: here a request past the buffer that a pipe
+// answers with less keeps the end of what was buffered before it too.
+TEST(FdStreamBufTest, LastCharactersReadStayForPutback) {
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  const std::string data = Pattern(kStreamPutback + 100);
+  ASSERT_EQ(write(ends[1], data.data(), kStreamPutback), kStreamPutback);
+  ZnFdStreamBuf in;
+  ASSERT_NE(in.open(ends[0], std::ios_base::in), nullptr);
+  std::string got(2 * kStreamBufferSize, '\0');
+  ASSERT_EQ(in.sgetn(&got[0], 200), 200);  // the buffer takes all there is
+  ASSERT_EQ(write(ends[1], data.data() + kStreamPutback, 100), 100);
+  close(ends[1]);
+  ASSERT_EQ(in.sgetn(&got[0], 2 * kStreamBufferSize), kStreamPutback - 100);
+  for (std::size_t k = data.size(); k-- > 100;) {
+    ASSERT_EQ(in.sungetc(), static_cast<unsigned char>(data[k])) << k;
+  }
+}
+
 // The writer of a raw data file names the cause of a failed write from errno,
 // which must still hold it after every later attempt; nothing may pass for
 // written once a write failed.
