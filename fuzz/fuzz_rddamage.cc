@@ -4,7 +4,9 @@
 // library:
 //  - the count ends cleanly exactly when the reference reader finds the data
 //    whole to its end, and then with the frames it finds; it refuses a frame
-//    as of no recorder's form exactly where the reference reader does;
+//    as of no recorder's form exactly where the reference reader does (a
+//    binary frame whose camera records hold the frames that the next
+//    frame's number skips among them);
 //  - the copy of those frames holds exactly them, as the reference reader
 //    reads the copy: never a frame missing that read whole.
 #include <cstddef>

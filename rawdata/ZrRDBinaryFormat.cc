@@ -7,6 +7,8 @@
 #include <cstring>
 #include <iomanip>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "foundation/ZnMessage.h"
 #include "foundation/ZnSStream.h"
@@ -416,4 +418,81 @@ bool ZrRDBinaryHeaderInForm(const unsigned char* header, std::size_t length, std
   if (length > 7 && header[7] >= 60) return departs(why, "its timecode has %d minutes", header[7]);
   if (length > 8 && header[8] >= 60) return departs(why, "its timecode has %d seconds", header[8]);
   return true;
+}
+
+bool ZrRDBinaryCamerasHoldFrames(const unsigned char* bytes, std::size_t length, int cameras,
+                                 int32_t previous, int32_t next, std::string* why) {
+  if (!ZrRDNumbersSkip(previous, next) || cameras <= 0) return false;
+  const uint32_t gap = static_cast<uint32_t>(next) - static_cast<uint32_t>(previous);
+  if (length > static_cast<std::size_t>(ZrRDHeldFramesWindow)) {
+    bytes += length - ZrRDHeldFramesWindow;
+    length = ZrRDHeldFramesWindow;
+  }
+  const int32_t n = static_cast<int32_t>(length);
+  // Where the camera records of a frame of the form at q start, when its
+  // number lies inside the skip; -1 otherwise.
+  const auto recordsAt = [&](int32_t q) -> int32_t {
+    const int32_t size = bytes[q];
+    if ((size != 4 && size != 9) || q + 1 + size > n ||
+        !ZrRDBinaryHeaderInForm(bytes + q, static_cast<std::size_t>(1 + size))) {
+      return -1;
+    }
+    const uint32_t step =
+        static_cast<uint32_t>(le32(bytes + q + 1)) - static_cast<uint32_t>(previous);
+    return step > 0 && step < gap ? q + 1 + size : -1;
+  };
+  int32_t first = 0;
+  while (first < n && recordsAt(first) < 0) ++first;
+  if (first == n) return false;
+
+  // A camera record at x ends at x + 2 + 4 * its glob count: positions form
+  // a forest whose roots are n (the end of the records) and n + 1 (beyond
+  // them). Where the `cameras` records that start at x end is the node
+  // `cameras` steps towards the root, which one walk of the forest finds for
+  // every x at once, keeping the path from the root: time linear in n however
+  // many cameras, where following the records from every candidate would
+  // take n times the cameras.
+  const int32_t beyond = n + 1;
+  std::vector<int32_t> child(static_cast<std::size_t>(n) + 2, -1);
+  std::vector<int32_t> sibling(static_cast<std::size_t>(n), -1);
+  for (int32_t x = 0; x < n; ++x) {
+    const int32_t up = x + 2 > n ? beyond : std::min(beyond, x + 2 + 4 * le16(bytes + x));
+    sibling[x] = child[up];
+    child[up] = x;
+  }
+  std::vector<int32_t> end(static_cast<std::size_t>(n), -1);  // where x's records end, or -1
+  std::vector<int32_t> path;
+  std::vector<std::pair<int32_t, int32_t>> stack = {{beyond, 0}, {n, 0}};
+  while (!stack.empty()) {
+    const auto [x, depth] = stack.back();
+    stack.pop_back();
+    path.resize(static_cast<std::size_t>(depth) + 1);
+    path[depth] = x;
+    if (x < n && depth >= cameras && path[depth - cameras] != beyond) {
+      end[x] = path[depth - cameras];
+    }
+    for (int32_t c = child[x]; c >= 0; c = sibling[c]) stack.push_back({c, depth + 1});
+  }
+
+  // From the end back: a frame of the form whose records end at the end, or
+  // at a frame of the form from which frames go on to the end.
+  std::vector<int32_t> goesTo(static_cast<std::size_t>(n) + 1, -1);
+  int32_t found = -1;
+  for (int32_t q = n - 1; q >= first; --q) {
+    const int32_t records = recordsAt(q);
+    const int32_t e = records >= 0 && records < n ? end[records] : -1;
+    if (e == n || (e >= 0 && goesTo[e] >= 0)) {
+      goesTo[q] = e;
+      found = q;
+    }
+  }
+  if (found < 0) return false;
+  int32_t last = found;
+  while (goesTo[last] != n) last = goesTo[last];
+  if (last == found) {
+    return !zr_format::departs(why, "its glob data holds a frame numbered %d",
+                               le32(bytes + found + 1));
+  }
+  return !zr_format::departs(why, "its glob data holds frames numbered %d to %d",
+                             le32(bytes + found + 1), le32(bytes + last + 1));
 }

@@ -7,6 +7,7 @@
 #include "streams/ZnStreamScanner.h"
 #include "rawdata/ZrRDFormat.h"
 #include "streams/ZnCompFStream.h"
+#include "streams/ZnFdStreamBuf.h"
 #include "foundation/ZnSStream.h"
 
 namespace {
@@ -157,6 +158,28 @@ bool ZrRDFileReader::headerInForm(std::string* why) const {
   if (startsLine_) return true;
   if (why != nullptr) *why = "its frame number does not start a line";
   return false;
+}
+
+bool ZrRDFileReader::bufferedHoldFrames(int64_t start, int64_t end, int32_t previous,
+                                        int32_t next, std::string* why) const {
+  // The camera records' last bytes, and the record's header where it is
+  // near them, and the longest header read after them, stay in the buffer of
+  // the reader's own stream.
+  constexpr int kLongestHeader = 256;
+  static_assert(ZrRDHeldFramesWindow + 2 * kLongestHeader <= kStreamPutback,
+                "the stream's buffer keeps what is looked at");
+  if (start < 0 || end < start) return false;
+  int64_t from = end - ZrRDHeldFramesWindow;
+  if (start > from - kLongestHeader) {
+    const char* size = bufferedBytes(start, start + 1);
+    if (size == nullptr) return false;
+    from = std::max(from, start + 1 + static_cast<unsigned char>(*size));
+  }
+  const char* bytes = bufferedBytes(from, end);
+  return bytes != nullptr &&
+         ZrRDBinaryCamerasHoldFrames(reinterpret_cast<const unsigned char*>(bytes),
+                                     static_cast<std::size_t>(end - from), cameraCount_, previous,
+                                     next, why);
 }
 
 bool ZrRDFileReader::restIsEmpty() {

@@ -31,6 +31,7 @@
 
 #include "foundation/ZnStr.h"
 #include "foundation/ZnTimecode.h"
+#include "rawdata/ZrRDFormat.h"
 #include "rawdata/ZrRDFrame.h"
 
 class ZnCompIFStream;
@@ -109,6 +110,20 @@ class ZrRDFileReader {
   // number, which may have been cut off." then "Unable to read frame
   // <number>".
   bool skipFrame(std::string* why);
+  // Whether the binary frame record [start, end), numbered `previous`,
+  // which the frame numbered `next` follows, holds frames in its camera
+  // records (see ZrRDBinaryCamerasHoldFrames()). The record must be among the
+  // last bytes read: up to the reader's position, or up to the header read
+  // last, with nothing positioned in between. It is looked at in the
+  // stream's buffer, which on the reader's own stream keeps what is needed
+  // of it (see kStreamPutback); on a caller's stream whose buffer does not,
+  // and for text, the answer is false. *why as in ZrRDFormat.h. Costs
+  // nothing more where the numbers do not skip.
+  bool recordHoldsFrames(int64_t start, int64_t end, int32_t previous, int32_t next,
+                         std::string* why) const {
+    return binary_ && ZrRDNumbersSkip(previous, next) &&
+           bufferedHoldFrames(start, end, previous, next, why);
+  }
   // Whether the last frame header read ran into the end of the data, decoded
   // or not: a binary header whose bytes are not all there, a text header
   // line without its line end. atEndOfData() then tells whether it is a
@@ -211,6 +226,9 @@ class ZrRDFileReader {
   // Whether everything from the stream's position to its end is an empty
   // tail (see atEndOfData()).
   bool restIsEmpty();
+  // recordHoldsFrames() on the bytes in the buffer.
+  bool bufferedHoldFrames(int64_t start, int64_t end, int32_t previous, int32_t next,
+                          std::string* why) const;
   // Whether the header that the end of the data cut off is a recorder's.
   bool cutHeaderInForm() const;
   // Reports, unless the stream can be positioned.

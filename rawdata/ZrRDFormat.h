@@ -182,7 +182,9 @@ bool ZrRDIsEncodedTextFrame(const char* p, const char* e, int cameras);
 //  - binary: a header of 4 bytes, or of 9 whose timecode part count is 0, or
 //    4 with minutes and seconds below 60; hours and frames may be any byte,
 //    since timecodes made from frame counts run past 24 hours and recordings
-//    above 30 frames a second carry frame parts past 29. Any camera records.
+//    above 30 frames a second carry frame parts past 29. Any camera records
+//    but those that hold the frames a frame's number skips
+//    (ZrRDBinaryCamerasHoldFrames()).
 //  - text: the lines a writer makes, each number on its own line: the header
 //    line (the frame number, optionally a timecode), for each camera a line
 //    holding the glob count alone and a line for each glob holding its three
@@ -206,6 +208,38 @@ bool ZrRDFrameNumberInForm(int32_t previous, int32_t number, std::string* why = 
 // the end of the data cut off): the bytes there are judged.
 bool ZrRDBinaryHeaderInForm(const unsigned char* header, std::size_t length,
                             std::string* why = nullptr);
+
+// Whether `next` lies forward of `previous` by 2 up to
+// ZrRDMaxFrameNumberStep: numbers that skip frames, which the frame numbered
+// `previous` may hold (see below). Inline: asked of every frame counted.
+inline bool ZrRDNumbersSkip(int32_t previous, int32_t next) {
+  const uint32_t step = static_cast<uint32_t>(next) - static_cast<uint32_t>(previous);
+  return step >= 2 && step <= static_cast<uint32_t>(ZrRDMaxFrameNumberStep);
+}
+
+// The camera records of a frame are looked at for frames in their last this
+// many bytes.
+constexpr int ZrRDHeldFramesWindow = 8 * 1024;
+
+// Whether the camera records of a binary frame numbered `previous`, which the
+// frame numbered `next` follows, hold frames. Garbage over a glob count makes
+// its camera swallow the frames behind it (glob records are any 4 bytes), and
+// where the camera happens to end exactly where a frame starts, every header
+// read after it is genuine: only the numbers skip the frames swallowed. So
+// where the numbers skip (ZrRDNumbersSkip()), the records are looked at for
+// frames of the form, of `cameras` camera records each, one right after the
+// other, each numbered after `previous` and before `next`, the last ending
+// exactly where the records end; *why then names the first and the last
+// one's numbers. [bytes, bytes + length) are the records' last bytes; only
+// their last ZrRDHeldFramesWindow are looked at, which hold at least the
+// last frame swallowed whole unless that is longer. Genuine glob data never
+// forms such frames in practice: at a byte 4 or 9 it would need a frame
+// number inside the skip, then `cameras` glob counts (coordinates, up to
+// 65535) whose jumps land exactly on the records' end. Text has no such
+// case: a frame's header and glob-count lines are no glob lines of the form.
+// Takes time linear in the bytes looked at, whatever they hold.
+bool ZrRDBinaryCamerasHoldFrames(const unsigned char* bytes, std::size_t length, int cameras,
+                                 int32_t previous, int32_t next, std::string* why = nullptr);
 
 // Whether [p, e), the start of a text frame header line that the end of the
 // data cut off, from the first character of its number on, can begin a

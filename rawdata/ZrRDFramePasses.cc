@@ -74,6 +74,19 @@ class VerbatimRuns {
   int64_t end_;
 };
 
+// Reports that frame record `record`, which starts at `start` (-1 when the
+// reader cannot tell), is not of the recorder's form.
+ZrRDCountEnd RefuseFrame(int64_t record, int64_t start, const std::string& why) {
+  if (start >= 0) {
+    ZnReportError("Frame record %lld, at byte %lld, is not of the form a recorder writes: %s.",
+                  static_cast<long long>(record), static_cast<long long>(start), why.c_str());
+  } else {
+    ZnReportError("Frame record %lld is not of the form a recorder writes: %s.",
+                  static_cast<long long>(record), why.c_str());
+  }
+  return ZrRDCountEnd::kNotInForm;
+}
+
 }  // namespace
 
 ZrRDCountEnd ZrRDCountFrames(ZrRDFileReader& reader, int64_t* counted, int64_t limit,
@@ -95,7 +108,7 @@ ZrRDCountEnd ZrRDCountFrames(ZrRDFileReader& reader, const ZrRDCountOptions& opt
   count->first.reset();
   count->last.reset();
   VerbatimRuns runs(reader, &count->verbatim);
-  std::optional<int32_t> previous = options.previous;
+  std::optional<ZrRDCountedFrame> previous = options.previous;
   const ZnMessage* mark = nullptr;
   for (;;) {
     if (options.stopAt >= 0 && count->end >= options.stopAt) {
@@ -111,27 +124,29 @@ ZrRDCountEnd ZrRDCountFrames(ZrRDFileReader& reader, const ZrRDCountOptions& opt
     }
     // The frames only need to be readable and of the recorder's form;
     // nothing of them is kept.
+    const ZrRDCountedFrame frame{number, reader.recordStart()};
     std::string why;
-    if (reader.headerInForm(&why) && (!previous || ZrRDFrameNumberInForm(*previous, number, &why))) {
+    if (reader.headerInForm(&why) &&
+        (!previous || ZrRDFrameNumberInForm(previous->number, number, &why))) {
+      if (previous &&
+          reader.recordHoldsFrames(previous->start, frame.start, previous->number, number, &why)) {
+        // The frame before is the damage.
+        --count->frames;
+        count->end = previous->start;
+        return count->how = RefuseFrame(options.countedBefore + count->frames + 1,
+                                        previous->start, why);
+      }
       if (!reader.skipFrame(&why)) return count->how = ZrRDCountEnd::kFrameDamaged;
     }
     if (!why.empty()) {
-      const long long record = static_cast<long long>(options.countedBefore + count->frames) + 1;
-      if (reader.recordStart() >= 0) {
-        ZnReportError("Frame record %lld, at byte %lld, is not of the form a recorder writes: %s.",
-                      record, static_cast<long long>(reader.recordStart()), why.c_str());
-      } else {
-        ZnReportError("Frame record %lld is not of the form a recorder writes: %s.", record,
-                      why.c_str());
-      }
-      return count->how = ZrRDCountEnd::kNotInForm;
+      return count->how = RefuseFrame(options.countedBefore + count->frames + 1, frame.start, why);
     }
     if (options.verbatim) runs.frameRead(count->frames);
     ++count->frames;
     count->end = reader.position();
-    previous = number;
+    previous = frame;
     if (!count->first) count->first = number;
-    count->last = number;
+    count->last = frame;
     if (options.progress) options.progress(options.countedBefore + count->frames);
   }
   // Either a header that the end cut off, one that could not be read (its
@@ -194,9 +209,12 @@ ZrRDCountEnd ZrRDCountFramesSplit(ZrRDFileReader& reader, ZrRDFileReader& second
   ZrRDCountEnd how = ZrRDCountFrames(reader, first, count);
   helper.join();
   // The helper's first frame follows the reader's last as any frame follows
-  // the one before it.
-  const std::optional<int32_t> last = count->last ? count->last : options.previous;
-  const bool joined = !helped.first || !last || ZrRDFrameNumberInForm(*last, *helped.first);
+  // the one before it; the reader has just read the last one's records.
+  const std::optional<ZrRDCountedFrame> last = count->last ? count->last : options.previous;
+  const bool joined =
+      !helped.first || !last ||
+      (ZrRDFrameNumberInForm(last->number, *helped.first) &&
+       !reader.recordHoldsFrames(last->start, split, last->number, *helped.first, nullptr));
   if (how != ZrRDCountEnd::kStopped || count->end != split || helpedHow != ZrRDCountEnd::kClean ||
       !joined || options.countedBefore + count->frames + helped.frames > options.limit) {
     if (how != ZrRDCountEnd::kStopped) return how;

@@ -52,6 +52,12 @@ struct ZrRDVerbatimRun {
 // ordinary way.
 constexpr int ZrRDMaxVerbatimRuns = 4096;
 
+// A frame counted, as the frame after it is judged against it.
+struct ZrRDCountedFrame {
+  int32_t number = 0;
+  int64_t start = -1;  // where its record starts
+};
+
 struct ZrRDCountOptions {
   // More frames than this fail the count (kTooManyFrames); a header's count
   // is an int, so lower only in tests.
@@ -67,25 +73,28 @@ struct ZrRDCountOptions {
   // this one goes on from: they count towards the limit and the frame
   // records named, and `progress` is told them too.
   int64_t countedBefore = 0;
-  // The number of the frame before the reader's position, which the first
-  // frame counted must follow (see ZrRDFrameNumberInForm()); none for the
-  // first of a recording.
-  std::optional<int32_t> previous;
+  // The frame that ends at the reader's position, which the first frame
+  // counted must follow (see "The recorder's form" in ZrRDFormat.h); none
+  // for the first of a recording.
+  std::optional<ZrRDCountedFrame> previous;
   // ZrRDCountFramesSplit() splits data longer than this.
   int64_t splitAbove = 32 * 1024 * 1024;
 };
 
 struct ZrRDCount {
   ZrRDCountEnd how = ZrRDCountEnd::kClean;
+  // The frames counted; -1 when the count refused the frame before it
+  // (ZrRDCountOptions::previous), which the frames after showed damaged.
   int64_t frames = 0;
   // Where the last frame counted ends (after its last field; a text frame's
   // closing line feed follows), or where the count started; -1 when the
   // reader cannot tell.
   int64_t end = -1;
   std::vector<ZrRDVerbatimRun> verbatim;
-  // The numbers of the first and the last frame counted.
+  // The number of the first frame counted, and the last frame counted, of
+  // a count that ended cleanly or stopped.
   std::optional<int32_t> first;
-  std::optional<int32_t> last;
+  std::optional<ZrRDCountedFrame> last;
 };
 
 // Counts the frames from the reader's position on, checking each whole
@@ -99,7 +108,9 @@ struct ZrRDCount {
 //    is numbered 0, and more data follows it.";
 //  - kNotInForm: "Frame record <k>, at byte <offset>, is not of the form a
 //    recorder writes: <why>." (ZrRDFormat.h says what <why> is; the offset
-//    is left out where the reader cannot tell it);
+//    is left out where the reader cannot tell it). The frame refused may be
+//    the one before the last header read: a binary frame whose camera
+//    records hold the frames that the next frame's number skips;
 //  - kTooManyFrames: "The recording holds more than <limit> frames, more than
 //    its header can state." (a header's count is an int; `limit` is lower
 //    only in tests).

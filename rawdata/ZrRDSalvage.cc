@@ -291,6 +291,10 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
   Bytes bytes(bytesAt);
   int64_t runFrames = 0;
   int64_t last = 0;  // the number of the last frame kept, or 0
+  // The last frame kept, while the run goes on after it: where it starts,
+  // and the number kept before it.
+  int64_t lastStart = 0;
+  int64_t beforeLast = 0;
   auto closeRun = [&](int64_t end) {
     if (runFrames == 0) return;
     plan->kept.push_back({runStart, end, runFrames});
@@ -299,15 +303,24 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
   };
   for (;;) {
     const ZnMessage* mark = ZnMessages.first();
-    const int64_t at = reader.position();
+    int64_t at = reader.position();
     const int number = reader.nextFrameNumber();
     std::string reason;
     std::string why;
     if (number != 0 && !reader.headerCutOff()) {
-      if (RecorderFrame(reader, number, last, &why)) {
+      if (runFrames > 0 &&
+          reader.recordHoldsFrames(lastStart, at, static_cast<int32_t>(last), number, &why)) {
+        // The frame kept last holds frames: it is the damage, and the
+        // frames inside it are looked for again.
+        --runFrames;
+        at = lastStart;
+        last = beforeLast;
+      } else if (RecorderFrame(reader, number, last, &why)) {
         ZnMessages.removeNewerThan(mark);
         ++runFrames;
+        beforeLast = last;
         last = number;
+        lastStart = at;
         continue;
       }
       reason = why.empty() ? Reason() : "A frame not of the form a recorder writes: " + why;

@@ -138,6 +138,19 @@ TEST_F(SalvageTest, KeepsEveryFrameThatReadsWholeAndTheOriginal) {
         {"frame 20 overwritten",
          r.bytes().replace(r.start(20), r.frames[20].size(), std::string(r.frames[20].size(), 'x')),
          Join(Range(0, 20), Range(21, kFrames)), 1},
+        // Frame 20's glob count raised: in binary its last camera takes in
+        // frames 21 and 22 whole and ends where frame 23 starts.
+        {"frame 20 swallowing frames",
+         [&] {
+           std::string b = r.bytes();
+           std::size_t at = r.start(20) + 10;
+           if (!binary) return b.replace(r.start(20) + r.frames[20].find('\n') + 1, 1, "9");
+           at += 2 + 4 * static_cast<std::size_t>(static_cast<unsigned char>(b[at]) |
+                                                  static_cast<unsigned char>(b[at + 1]) << 8);
+           const std::size_t globs = (r.start(23) - at - 2) / 4;
+           return b.replace(at, 2, {static_cast<char>(globs), static_cast<char>(globs >> 8)});
+         }(),
+         Join(Range(0, 20), Range(21, kFrames)), 1},
         {"frames 10 and 11 zeroed and garbage before frame 30",
          [&] {
            std::string b = r.bytes();

@@ -90,6 +90,12 @@ TEST_F(ZrRDFramePassesTest, CountEndsOnlyWhereTheDataEnds) {
        {NotInForm(3, 60, "its number 16777219 lies more than 16777216 from the 2 before it")}},
       {"binary numbers leaping 2^24 either way", Frames(ZrRDFormat::Binary, {1, 16777217, 1}), 10,
        ZrRDCountEnd::kClean, 3, {}},
+      // Frame 2's glob count raised to 12 takes in frames 3 to 6 whole.
+      {"binary camera swallowing frames",
+       Replace(Frames(ZrRDFormat::Binary, {1, 2, 3, 4, 5, 6, 7}),
+               Header(2) + std::string("\x01\0", 2), Header(2) + std::string("\x0c\0", 2)),
+       10, ZrRDCountEnd::kNotInForm, 1,
+       {NotInForm(2, 49, "its glob data holds frames numbered 3 to 6")}},
       {"text frame number on the line before", Replace(text, "  \n2\n", "  2\n"), 10,
        ZrRDCountEnd::kNotInForm, 1,
        {NotInForm(2, text.find("\n2\n"), "its frame number does not start a line")}},
@@ -169,12 +175,23 @@ TEST_F(ZrRDFramePassesTest, SplitCountGivesWhatTheCountAloneGives) {
       return Replace(bytes, "\x04" + std::string(number, 4),
                      "\x06" + std::string(number, 4) + std::string("\x01\x05", 2));
     };
+    // A binary frame's glob count raised to take in the next four frames
+    // whole, its camera ending `past` frames after the first frame from the
+    // middle of the frames on, where the helper starts (frames of 11 bytes
+    // after a file header of 38).
+    auto swallowing = [binary](std::string bytes, std::size_t past) {
+      const std::size_t helperStarts = ((bytes.size() - 38) / 2 + 10) / 11;
+      if (binary) bytes[38 + 11 * (helperStarts + past - 5) + 5] = 12;
+      return bytes;
+    };
     struct Case {
       const char* what;
       std::string bytes;
       int64_t limit;
       int warnedOf = 0;  // the frame a binary recording is warned of
     } cases[] = {
+        {"a camera swallowing frames up to the middle", swallowing(whole, 0), INT_MAX},
+        {"a camera swallowing frames across the middle", swallowing(whole, 2), INT_MAX},
         {"whole", whole, INT_MAX},
         {"zero tail", whole + std::string(300, '\0'), INT_MAX},
         {"damage before the middle", std::string(whole).replace(middle / 2, 7, "garbage"), INT_MAX},

@@ -38,10 +38,11 @@ struct Input {
   }
 };
 
-// How a frame that is not whole failed: as no recorder writes a frame, or
-// by the end of the data cutting off a recorder's header (the data ends
-// there).
-enum class Failed { kUnread, kDeparts, kCutHeader };
+// How a frame that is not whole failed: as no recorder writes a frame, by
+// showing that the frame before holds frames (as no recorder writes that
+// one), or by the end of the data cutting off a recorder's header (the data
+// ends there).
+enum class Failed { kUnread, kDeparts, kBeforeDeparts, kCutHeader };
 
 // The farthest a recording's frame numbers step.
 constexpr long long kMaxStep = 1LL << 24;
@@ -183,10 +184,56 @@ bool RecorderHeader(const std::string& h) {
   return b[5] == 4 && (h.size() < 8 || b[7] < 60) && (h.size() < 9 || b[8] < 60);
 }
 
+int32_t Le32(const unsigned char* b) {
+  return static_cast<int32_t>(static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 |
+                              static_cast<uint32_t>(b[2]) << 16 |
+                              static_cast<uint32_t>(b[3]) << 24);
+}
+
+// The last bytes of a frame's camera records looked at for frames in them.
+constexpr std::size_t kHeldWindow = 8192;
+
+// Whether the camera records bytes[from, to) of a binary frame numbered
+// `previous`, which a frame numbered `next` follows more than one step
+// forward, end in frames a recorder writes, numbered inside the skip, one
+// right after the other up to `to` exactly: a camera swallowed them.
+bool HoldsFrames(const std::string& bytes, std::size_t from, std::size_t to, int cameras,
+                 int32_t previous, int32_t next) {
+  const uint32_t gap = static_cast<uint32_t>(next) - static_cast<uint32_t>(previous);
+  if (gap < 2 || gap > kMaxStep || cameras == 0) return false;
+  from = std::max(from, to - std::min(to, kHeldWindow));
+  const unsigned char* b = reinterpret_cast<const unsigned char*>(bytes.data());
+  // Frames of the form from q on reach `to`, found from the end back.
+  std::vector<bool> reaches(to - from + 1, false);
+  bool any = false;
+  for (std::size_t q = to; q-- > from;) {
+    const std::size_t size = b[q];
+    if ((size != 4 && size != 9) || q + 1 + size > to ||
+        !RecorderHeader(bytes.substr(q, size + 1))) {
+      continue;
+    }
+    const uint32_t step = static_cast<uint32_t>(Le32(b + q + 1)) - static_cast<uint32_t>(previous);
+    if (step == 0 || step >= gap) continue;
+    std::size_t at = q + 1 + size;
+    int c = 0;
+    for (; c < cameras && to - at >= 2; ++c) {
+      at += 2 + 4 * static_cast<std::size_t>(b[at] | b[at + 1] << 8);
+      if (at > to) break;
+    }
+    if (c == cameras && at <= to && (at == to || reaches[at - from])) {
+      any = reaches[q - from] = true;
+    }
+  }
+  return any;
+}
+
 // One binary frame after its header's first byte was found; false when it
-// does not read whole, or is of no recorder's form (*failed says which).
+// does not read whole, or is of no recorder's form, or shows the frame
+// before of none, its camera records starting at `previousCameras` (*failed
+// says which).
 bool ReadBinaryFrame(Input& in, int cameras, const std::vector<ReferenceFrame>& before,
-                     ReferenceFrame* frame, Failed* failed) {
+                     std::size_t previousCameras, ReferenceFrame* frame, Failed* failed) {
+  const std::size_t start = in.at;
   const std::size_t size = in.peek();
   if (in.bytes.size() - in.at < size + 1) {
     *failed = RecorderHeader(in.bytes.substr(in.at)) ? Failed::kCutHeader : Failed::kUnread;
@@ -195,14 +242,16 @@ bool ReadBinaryFrame(Input& in, int cameras, const std::vector<ReferenceFrame>& 
   frame->header = in.bytes.substr(in.at, size + 1);
   unsigned char number[4] = {0, 0, 0, 0};
   std::memcpy(number, in.bytes.data() + in.at + 1, size < 4 ? size : 4);
-  frame->number = static_cast<int32_t>(static_cast<uint32_t>(number[0]) |
-                                       static_cast<uint32_t>(number[1]) << 8 |
-                                       static_cast<uint32_t>(number[2]) << 16 |
-                                       static_cast<uint32_t>(number[3]) << 24);
+  frame->number = Le32(number);
   in.at += size + 1;
   if (frame->number == 0) return true;  // the end marker has no body to read
   *failed = Failed::kDeparts;
   if (!RecorderHeader(frame->header) || !Steps(before, frame->number)) return false;
+  *failed = Failed::kBeforeDeparts;
+  if (!before.empty() && HoldsFrames(in.bytes, previousCameras, start, cameras,
+                                     before.back().number, frame->number)) {
+    return false;
+  }
   *failed = Failed::kUnread;
   for (int c = 0; c < cameras; ++c) {
     if (in.bytes.size() - in.at < 2) return false;
@@ -332,6 +381,7 @@ ReferenceReading ReadReference(const std::string& bytes) {
   }
   if (r.cameras < 0 || r.cameras > 65535) return r;
   r.headerRead = true;
+  std::size_t previousCameras = 0;  // where the last frame's camera records start
   for (;;) {
     const bool startsLine = !r.binary && in.skipBlanks();
     const std::size_t start = in.at;
@@ -341,8 +391,14 @@ ReferenceReading ReadReference(const std::string& bytes) {
     }
     ReferenceFrame frame;
     Failed failed = Failed::kUnread;
-    const bool read = r.binary ? ReadBinaryFrame(in, r.cameras, r.frames, &frame, &failed)
-                               : ReadTextFrame(in, r.cameras, startsLine, r.frames, &frame, &failed);
+    const bool read =
+        r.binary ? ReadBinaryFrame(in, r.cameras, r.frames, previousCameras, &frame, &failed)
+                 : ReadTextFrame(in, r.cameras, startsLine, r.frames, &frame, &failed);
+    if (!read && failed == Failed::kBeforeDeparts) {
+      r.frames.pop_back();
+      r.departs = true;
+      return r;
+    }
     if (!read) {
       // A recorder's header cut off by the end ends the data; so do zero
       // bytes where a frame should start when nothing else follows; anything
@@ -356,6 +412,7 @@ ReferenceReading ReadReference(const std::string& bytes) {
       return r;
     }
     r.frames.push_back(frame);
+    previousCameras = start + frame.header.size();
   }
 }
 

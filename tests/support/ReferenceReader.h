@@ -13,9 +13,12 @@
 // recorder writes, as a repair does: binary headers of 4 bytes or of 9 with
 // a timecode of no parts or of 4 (minutes and seconds below 60), text glob
 // counts and globs each on a line of their own, frame numbers on a line of
-// their own and within 2^24 of the frame before; and a recorder's frame
-// header that the end of the data cuts off ends the data, while a text
-// frame whose last number the end touches is cut in its body.
+// their own and within 2^24 of the frame before, no binary frame whose
+// camera records end in such frames numbered inside the skip to the next
+// frame's number (a camera that swallowed them; the last 8 KiB of the records
+// are looked at); and a recorder's frame header that the end of the data
+// cuts off ends the data, while a text frame whose last number the end
+// touches is cut in its body.
 #ifndef HDRMEND_TESTS_SUPPORT_REFERENCEREADER_H_
 #define HDRMEND_TESTS_SUPPORT_REFERENCEREADER_H_
 
@@ -50,7 +53,8 @@ struct ReferenceReading {
   std::vector<ReferenceFrame> frames;
   // Nothing but an empty tail follows them: the recording reads whole.
   bool whole = false;
-  // What follows them reads as a frame, but not one a recorder writes.
+  // What follows them reads as a frame, but not one a recorder writes (or
+  // the frame after that shows it holds frames).
   bool departs = false;
 };
 
