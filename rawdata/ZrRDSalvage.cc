@@ -1,6 +1,8 @@
 #include "rawdata/ZrRDSalvage.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 
@@ -15,8 +17,11 @@ std::string Reason() {
   return text;
 }
 
-// The bytes of the data, a block at a time around where they are asked for,
-// so that the byte-by-byte search for a frame costs a read per block.
+// The bytes of the data as the search looks at them: a block held around the
+// place being searched, which moves on with it, so that the byte-by-byte
+// search costs a read per block; and, further ahead, the few bytes a walk
+// asks for, read as they are asked for (a walk of damaged bytes jumps far,
+// and a block read there would serve one jump).
 class Bytes {
  public:
   explicit Bytes(const ZrRDBytesAt& source) : source_(source) {}
@@ -24,47 +29,78 @@ class Bytes {
   // Up to n bytes at `at` into `out`; the count, fewer at the end, -1 on
   // failure.
   int64_t read(int64_t at, std::size_t n, char* out) {
-    if (at >= start_ && at + static_cast<int64_t>(n) <= start_ + length_) {
-      std::memcpy(out, block_.get() + (at - start_), n);
-      return static_cast<int64_t>(n);
+    const int64_t blockEnd = start_ + length_;
+    if (at >= start_ && (at + static_cast<int64_t>(n) <= blockEnd || (atEnd_ && at <= blockEnd))) {
+      const int64_t served = std::min<int64_t>(static_cast<int64_t>(n), blockEnd - at);
+      std::memcpy(out, block_.get() + (at - start_), static_cast<std::size_t>(served));
+      return served;
     }
-    if (n > kBlock / 2) return source_(at, n, out);
-    if (!block_) block_.reset(new char[kBlock]);
-    const int64_t got = source_(at, kBlock, block_.get());
-    if (got < 0) return -1;
-    start_ = at;
-    length_ = got;
-    const int64_t served = std::min<int64_t>(got, static_cast<int64_t>(n));
-    std::memcpy(out, block_.get(), static_cast<std::size_t>(served));
-    return served;
+    if (atEnd_ && at > blockEnd && at >= start_) return 0;
+    ++farReads_;
+    return source_(at, n, out);
   }
 
-  // The byte at `at`, or -1 past the end.
+  // The byte at `at`, or -1 past the end: the place being searched, which
+  // the block follows, half a block ahead at least for the walks of the
+  // frames that start there.
   int at(int64_t at) {
-    char c;
-    return read(at, 1, &c) == 1 ? static_cast<unsigned char>(c) : -1;
+    const int64_t blockEnd = start_ + length_;
+    if (at < start_ || at >= blockEnd || (!atEnd_ && at + kHalf > blockEnd)) {
+      if (atEnd_ && at >= blockEnd && at >= start_) return -1;
+      if (!block_) block_.reset(new char[kBlock]);
+      const int64_t got = source_(at, kBlock, block_.get());
+      start_ = at;
+      length_ = std::max<int64_t>(got, 0);
+      atEnd_ = got < static_cast<int64_t>(kBlock);
+      if (length_ == 0) return -1;
+    }
+    return static_cast<unsigned char>(block_[at - start_]);
   }
 
-  // Whether every byte from `at` to the end is zero.
-  bool zerosFrom(int64_t at) {
-    char chunk[65536];
-    for (;;) {
-      const int64_t got = source_(at, sizeof chunk, chunk);
+  // Whether nothing but an empty tail follows `at`: zero bytes, and in text
+  // white space too. The answer holds for every place up to the first byte
+  // that is not empty, which is kept, so that a run of zeros is read once
+  // however many candidates end in it.
+  bool emptyFrom(int64_t at, bool text) {
+    if (at >= emptyStart_ && at <= emptyEnd_) return emptyEnd_ == kEnd;
+    char chunk[4096];
+    for (int64_t k = at;;) {
+      const int64_t got = read(k, sizeof chunk, chunk);
       if (got < 0) return false;
-      if (got == 0) return true;
-      for (int64_t k = 0; k < got; ++k) {
-        if (chunk[k] != 0) return false;
+      if (got == 0) {
+        emptyStart_ = at;
+        emptyEnd_ = kEnd;
+        return true;
       }
-      at += got;
+      for (int64_t i = 0; i < got; ++i) {
+        const char c = chunk[i];
+        if (c != 0 && !(text && (c == ' ' || (c >= '\t' && c <= '\r')))) {
+          emptyStart_ = at;
+          emptyEnd_ = k + i;
+          return false;
+        }
+      }
+      k += got;
     }
   }
+
+  // Reads made outside the block so far.
+  int64_t farReads() const { return farReads_; }
 
  private:
   static constexpr std::size_t kBlock = 64 * 1024;
+  static constexpr int64_t kHalf = kBlock / 2;
+  static constexpr int64_t kEnd = INT64_MAX;
   const ZrRDBytesAt& source_;
   std::unique_ptr<char[]> block_;
   int64_t start_ = 0;
   int64_t length_ = 0;
+  bool atEnd_ = false;  // the block reaches the end of the data
+  int64_t farReads_ = 0;
+  // [emptyStart_, emptyEnd_) is empty; emptyEnd_ is kEnd when that runs to
+  // the end of the data.
+  int64_t emptyStart_ = -1;
+  int64_t emptyEnd_ = -1;
 };
 
 int32_t Le32(const unsigned char* b) {
@@ -73,138 +109,238 @@ int32_t Le32(const unsigned char* b) {
                               static_cast<uint32_t>(b[3]) << 24);
 }
 
-// A binary frame at `at`, from its bytes: it reads whole exactly when they
-// are all there. Gives its number, where its header ends and where the frame
-// ends (a frame numbered 0 ends the data, when anything does, after its
-// header). Only headers of the forms a recorder writes are taken (4 bytes, or
-// 9 with a part count of 4): in damaged bytes any size byte can stand, and a
-// long header of garbage swallowing the real frames behind it would read
-// whole just as well.
-bool BinaryFrameAt(Bytes& bytes, int64_t at, int cameras, int32_t* number, int64_t* headerEnd,
-                   int64_t* end) {
-  unsigned char record[256] = {};
-  if (bytes.read(at, 1, reinterpret_cast<char*>(record)) != 1) return false;
-  const std::size_t size = record[0];
-  if (size != 4 && size != 9) return false;
-  if (bytes.read(at + 1, size, reinterpret_cast<char*>(record + 1)) !=
-      static_cast<int64_t>(size)) {
-    return false;
-  }
-  if (size == 9 && record[5] != 4) return false;
-  *number = Le32(record + 1);
-  *headerEnd = at + 1 + static_cast<int64_t>(size);
-  int64_t next = *headerEnd;
-  for (int c = 0; c < cameras; ++c) {
-    unsigned char count[2];
-    if (bytes.read(next, 2, reinterpret_cast<char*>(count)) != 2) return false;
-    next += 2 + 4 * static_cast<int64_t>(count[0] | count[1] << 8);
-  }
-  // The last glob's last byte must be there too.
-  char last;
-  if (next > *headerEnd + 2 * cameras && bytes.read(next - 1, 1, &last) != 1) return false;
-  *end = next;
-  return true;
+// Whether a binary frame header, from its size byte on (`size` bytes of it
+// at hand), has the form a recorder writes: 4 bytes of frame number, or 9
+// with a timecode whose part count is 4 (minutes and seconds below 60) or 0.
+bool RecorderHeader(const unsigned char* header, std::size_t size) {
+  if (size < 5) return false;
+  if (header[0] == 4) return true;
+  if (header[0] != 9 || size < 10) return false;
+  return header[5] == 0 || (header[5] == 4 && header[7] < 60 && header[8] < 60);
 }
 
-// Whether binary frames read whole again at `at`: a frame numbered above
-// `floor`, then two more, or the end of the data after fewer.
-bool BinaryFramesFrom(Bytes& bytes, int64_t at, int cameras, int64_t floor) {
-  int32_t number = 0;
-  int64_t headerEnd = 0;
-  int64_t end = 0;
-  if (!BinaryFrameAt(bytes, at, cameras, &number, &headerEnd, &end) || number == 0 ||
-      number <= floor) {
-    return false;
-  }
-  for (int k = 0; k < 2; ++k) {
-    if (bytes.zerosFrom(end)) return true;
-    if (!BinaryFrameAt(bytes, end, cameras, &number, &headerEnd, &end)) return false;
-    if (number == 0) return bytes.zerosFrom(headerEnd);
-  }
-  return true;
-}
+// The frames of the recording so far, as far as a place to go on from must
+// fit them: the last frame kept and the largest step forward between two
+// frames kept one after the other.
+struct Sequence {
+  bool any = false;     // a frame was kept
+  int64_t last = 0;     // its number
+  int64_t lastEnd = 0;  // where it ends
+  int64_t maxStep = 1;
+  // Whether the numbers go up; when not known, any frame but one numbered 0
+  // continues.
+  bool ordered = true;
+  // The smallest frame record the camera count allows, in bytes.
+  int64_t smallest = 1;
 
-// Whether a text frame header could start at `at`, from its bytes: a frame
-// number above `floor` (not 0), then the end of the line, or blanks and a
-// timecode's first part (digits and a colon). Spares the reader the number
-// tokens of glob lines, which a damaged stretch of text is full of.
-bool TextHeaderCouldStart(Bytes& bytes, int64_t at, int64_t floor) {
-  char line[64];
-  const int64_t got = bytes.read(at, sizeof line, line);
-  int k = 0;
-  const bool negative = got > 0 && line[0] == '-';
-  if (got > 0 && (line[0] == '-' || line[0] == '+')) ++k;
-  const int digits = k;
-  int64_t value = 0;
-  while (k < got && line[k] >= '0' && line[k] <= '9' && k - digits < 11) {
-    value = value * 10 + (line[k] - '0');
-    ++k;
+  // Whether a frame numbered `number` at `at` may follow the last frame
+  // kept: above it, and no further than the frames the bytes between could
+  // have held, each one step on. Any number, but 0, while none was kept.
+  bool admits(int64_t number, int64_t at) const {
+    if (number == 0) return false;
+    if (!any) return true;
+    const int64_t frames = (at - lastEnd) / smallest + 1;
+    return number > last && (number - last - 1) / maxStep < frames;
   }
-  if (k == digits) return false;
-  if (negative) value = -value;
-  if (value == 0 || value <= floor) return false;
-  while (k < got && (line[k] == ' ' || line[k] == '\t')) ++k;
-  if (k == got || line[k] == '\n' || line[k] == '\r') return true;
-  const int first = k;
-  while (k < got && line[k] >= '0' && line[k] <= '9') ++k;
-  return k > first && k < got && (line[k] == ':' || line[k] == ';');
-}
 
-// The same for text frames, read by the reader from `at`.
-bool TextFramesFrom(ZrRDFileReader& reader, int64_t at, int64_t floor) {
-  const ZnMessage* mark = ZnMessages.first();
-  bool whole = false;
-  if (reader.resumeAt(at)) {
-    const int number = reader.nextFrameNumber();
-    if (number != 0 && number > floor && reader.skipFrame()) {
-      whole = true;
-      for (int k = 0; k < 2 && whole; ++k) {
-        if (reader.nextFrameNumber() == 0) {
-          whole = reader.atEndOfData();
-          break;
-        }
-        whole = reader.skipFrame();
+  // Whether a frame numbered `next` goes on from one numbered `number` the
+  // way the recording goes: a step forward no larger than those seen.
+  bool continues(int64_t number, int64_t next) const {
+    if (!ordered) return next != 0;
+    return next > number && next <= number + maxStep;
+  }
+
+  void keep(int64_t number, int64_t at, int64_t end) {
+    if (any && at == lastEnd && number - last > maxStep) maxStep = number - last;
+    any = true;
+    last = number;
+    lastEnd = end;
+  }
+};
+
+// The walks of the search are paid from a budget that every byte the search
+// passes adds to, so that the search as a whole takes time linear in the
+// bytes it looks at: in damaged bytes a binary frame's camera records can
+// jump through the rest of the data, from every candidate again. A walk the
+// budget cannot pay is given up, and its candidate passed over. A frame that
+// is really there has two bytes or more per camera, so passing one pays for
+// the walk of the next.
+class Budget {
+ public:
+  explicit Budget(int cameras) : units_(kPerFarRead * (static_cast<int64_t>(cameras) + 2)) {}
+
+  void passed(int64_t bytes) { units_ += kPerByte * bytes; }
+  bool left() const { return units_ >= 0; }
+  // Spends `steps` and the reads made outside the block since the last call;
+  // false when the budget is used up.
+  bool spend(int64_t steps, const Bytes& bytes) {
+    units_ -= steps + kPerFarRead * (bytes.farReads() - farReadsPaid_);
+    farReadsPaid_ = bytes.farReads();
+    return units_ >= 0;
+  }
+
+ private:
+  static constexpr int64_t kPerByte = 8;
+  // A read outside the block is a system call: as costly as many steps.
+  static constexpr int64_t kPerFarRead = 64;
+  int64_t units_;
+  int64_t farReadsPaid_ = 0;
+};
+
+// The search for the first place after damage from which frames read whole
+// again.
+class Search {
+ public:
+  Search(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt)
+      : reader_(reader),
+        bytes_(bytesAt),
+        binary_(reader.isBinary()),
+        cameras_(reader.cameraCount()),
+        budget_(reader.cameraCount()) {}
+
+  // The smallest frame record for the camera count: a binary frame header
+  // of 4 bytes and its size byte, two bytes per camera; a text frame number
+  // and its line end, "0" and a line end per camera, or the empty line of a
+  // frame without cameras.
+  int64_t smallestFrame() const {
+    return binary_ ? 5 + 2 * static_cast<int64_t>(cameras_)
+                   : 2 + std::max<int64_t>(1, 2 * static_cast<int64_t>(cameras_));
+  }
+
+  // The first place in [from, until) where a frame fits the sequence, reads
+  // whole, and is followed by a frame that continues it or by the end of the
+  // data; -1 when there is none. Places before `split` are judged against
+  // `before`, the others against `after`.
+  int64_t find(int64_t from, int64_t split, const Sequence& before, const Sequence& after,
+               int64_t until = INT64_MAX) {
+    int previous = from > 0 ? bytes_.at(from - 1) : '\n';
+    for (int64_t p = from; p < until; ++p) {
+      const int c = bytes_.at(p);
+      if (c < 0) return -1;
+      budget_.passed(1);
+      // A text frame starts with its number, where no number token was going
+      // on (the line end before it may be lost with the frame before).
+      const bool candidate = binary_ ? c == 4 || c == 9 : IsDigitOrSign(c) && !InNumber(previous);
+      previous = c;
+      if (!candidate) continue;
+      const Sequence& sequence = p < split ? before : after;
+      if (binary_ ? BinaryFramesAt(p, sequence) : TextFramesAt(p, sequence)) return p;
+    }
+    return -1;
+  }
+
+ private:
+  static bool IsDigitOrSign(int c) { return (c >= '0' && c <= '9') || c == '+' || c == '-'; }
+  static bool InNumber(int c) { return IsDigitOrSign(c) || c == '.' || c == 'e' || c == 'E'; }
+
+  // A binary frame at `at` that fits `sequence`, judged from its bytes: its
+  // header and number first, which cost nothing, then its camera records,
+  // then the frame after it.
+  bool BinaryFramesAt(int64_t at, const Sequence& sequence) {
+    unsigned char header[10];
+    const int64_t got = bytes_.read(at, sizeof header, reinterpret_cast<char*>(header));
+    if (got < 5 || !RecorderHeader(header, static_cast<std::size_t>(got))) return false;
+    const int32_t number = Le32(header + 1);
+    if (!sequence.admits(number, at)) return false;
+    const int64_t end = BinaryFrameEnd(at + 1 + header[0]);
+    if (end < 0) return false;
+    if (bytes_.emptyFrom(end, false)) return true;
+    const int64_t next = bytes_.read(end, sizeof header, reinterpret_cast<char*>(header));
+    if (next < 5 || !RecorderHeader(header, static_cast<std::size_t>(next))) return false;
+    const int32_t following = Le32(header + 1);
+    // A frame numbered 0 ends the data when only an empty tail follows it.
+    if (following == 0) return bytes_.emptyFrom(end + 1 + header[0], false);
+    return sequence.continues(number, following);
+  }
+
+  // Where the camera records from `at` end, when all their bytes are there;
+  // -1 when they run past the end, or the budget cannot pay for the walk.
+  int64_t BinaryFrameEnd(int64_t at) {
+    int64_t next = at;
+    for (int c = 0; c < cameras_; ++c) {
+      unsigned char count[2];
+      if (!budget_.spend(1, bytes_) ||
+          bytes_.read(next, 2, reinterpret_cast<char*>(count)) != 2) {
+        return -1;
+      }
+      next += 2 + 4 * static_cast<int64_t>(count[0] | count[1] << 8);
+    }
+    // The last glob's last byte must be there too.
+    char last;
+    const bool whole = next == at + 2 * static_cast<int64_t>(cameras_) ||
+                       bytes_.read(next - 1, 1, &last) == 1;
+    return whole ? next : -1;
+  }
+
+  // A text frame at `at` that fits `sequence`: its header line judged from
+  // its bytes first, then the frame read by the reader, then the frame after
+  // it. The reader's buffer holds what is near, so a frame close to the last
+  // one read costs no reading again.
+  bool TextFramesAt(int64_t at, const Sequence& sequence) {
+    if (!TextHeaderCouldStart(at, sequence)) return false;
+    // A walk through the reader cannot be stopped half-way: it is paid for
+    // afterwards, and none starts while the budget is used up.
+    if (!budget_.left()) return false;
+    const ZnMessage* mark = ZnMessages.first();
+    bool whole = false;
+    if (reader_.resumeAt(at)) {
+      const int number = reader_.nextFrameNumber();
+      if (sequence.admits(number, at) && reader_.skipFrame()) {
+        const int next = reader_.nextFrameNumber();
+        whole = next == 0 ? reader_.atEndOfData() : sequence.continues(number, next);
       }
     }
+    budget_.spend(std::max<int64_t>(reader_.position() - at, 0), bytes_);
+    ZnMessages.removeNewerThan(mark);
+    return whole;
   }
-  ZnMessages.removeNewerThan(mark);
-  return whole;
-}
 
-// Whether the binary frame header the reader just read at `at` is of a form
-// a recorder writes.
-bool RecorderHeader(const ZrRDFileReader& reader, int64_t at) {
-  const unsigned char* header =
-      reinterpret_cast<const unsigned char*>(reader.bufferedBytes(at, at + 6));
-  if (header == nullptr) return true;  // not to be seen without reading again
-  return header[0] == 4 || (header[0] == 9 && header[5] == 4);
-}
-
-bool IsDigitOrSign(int c) { return (c >= '0' && c <= '9') || c == '+' || c == '-'; }
-
-// Whether a number token could go on through c: a text frame number starts
-// after anything else.
-bool InNumber(int c) { return IsDigitOrSign(c) || c == '.' || c == 'e' || c == 'E'; }
-
-// The first place after `from` where frames read whole again; -1 when there
-// is none.
-int64_t Resynchronise(ZrRDFileReader& reader, Bytes& bytes, int64_t from, int64_t floor) {
-  const bool binary = reader.isBinary();
-  const int cameras = reader.cameraCount();
-  int previous = bytes.at(from - 1);
-  for (int64_t p = from;; ++p) {
-    const int c = bytes.at(p);
-    if (c < 0) return -1;
-    // A text frame starts with its number, where no number token was going on.
-    const bool candidate = binary ? c == 4 || c == 9 : IsDigitOrSign(c) && !InNumber(previous);
-    previous = c;
-    if (!candidate) continue;
-    if (binary ? BinaryFramesFrom(bytes, p, cameras, floor)
-               : TextHeaderCouldStart(bytes, p, floor) && TextFramesFrom(reader, p, floor)) {
-      return p;
+  // Whether a text frame header line could start at `at`, from its bytes: a
+  // number that fits `sequence`, then the end of the line, or blanks and the
+  // first part of a timecode (digits and a colon). Spares the reader the
+  // lines that are no frame header.
+  bool TextHeaderCouldStart(int64_t at, const Sequence& sequence) {
+    char line[64];
+    const int64_t got = bytes_.read(at, sizeof line, line);
+    int k = 0;
+    const bool negative = got > 0 && line[0] == '-';
+    if (got > 0 && (line[0] == '-' || line[0] == '+')) ++k;
+    const int digits = k;
+    int64_t value = 0;
+    while (k < got && line[k] >= '0' && line[k] <= '9' && k - digits < 11) {
+      value = value * 10 + (line[k] - '0');
+      ++k;
     }
+    if (k == digits) return false;
+    if (!sequence.admits(negative ? -value : value, at)) return false;
+    while (k < got && (line[k] == ' ' || line[k] == '\t')) ++k;
+    if (k == got || line[k] == '\n' || line[k] == '\r') return true;
+    const int first = k;
+    while (k < got && line[k] >= '0' && line[k] <= '9') ++k;
+    return k > first && k < got && (line[k] == ':' || line[k] == ';');
   }
+
+  ZrRDFileReader& reader_;
+  Bytes bytes_;
+  const bool binary_;
+  const int cameras_;
+  Budget budget_;
+};
+
+// Whether the frame header the reader just read at `at` has the form a
+// recorder writes.
+bool FrameHeaderOfForm(const ZrRDFileReader& reader, int64_t at) {
+  if (!reader.isBinary()) return true;
+  const int64_t end = reader.position();
+  const unsigned char* header =
+      reinterpret_cast<const unsigned char*>(reader.bufferedBytes(at, end));
+  if (header == nullptr) return true;  // not to be seen without reading again
+  return RecorderHeader(header, static_cast<std::size_t>(end - at));
 }
+
+// How far a recording's frame numbers may plausibly jump from one frame to
+// the next.
+constexpr int64_t kJump = int64_t{1} << 24;
 
 }  // namespace
 
@@ -216,27 +352,77 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
     return false;
   }
   const bool canResume = bytesAt != nullptr && reader.seekable();
-  Bytes bytes(bytesAt);
+  Search search(reader, bytesAt);
+  Sequence sequence;
+  sequence.smallest = search.smallestFrame();
   int64_t runFrames = 0;
-  int64_t last = 0;  // the number of the last frame kept, or 0
+  // The last frame kept, while no frame after it has shown that it ends
+  // where it seems to (the next header in place and going on from it): where
+  // it starts, and the sequence before it.
+  bool unconfirmed = false;
+  int64_t lastStart = 0;
+  Sequence beforeLast;
   auto closeRun = [&](int64_t end) {
     if (runFrames == 0) return;
     plan->kept.push_back({runStart, end, runFrames});
     plan->frames += runFrames;
     runFrames = 0;
   };
+  // Drops [start, resume), resumes there; false when the plan is full.
+  auto drop = [&](int64_t start, int64_t resume, const std::string& reason) {
+    closeRun(start);
+    if (static_cast<int>(plan->dropped.size()) == ZrRDMaxDroppedStretches) {
+      ZnReportError("The recording is damaged in more than %d places.", ZrRDMaxDroppedStretches);
+      return false;
+    }
+    plan->dropped.push_back({start, resume, plan->frames, reason});
+    reader.resumeAt(resume);
+    runStart = resume;
+    unconfirmed = false;
+    return true;
+  };
+  // The last frame kept goes when frames that go on from the frame before it
+  // start inside it: it read on past its end (its camera records lost
+  // bytes, or its header's size changed). Searched up to `until`.
+  auto framesInsideLast = [&](int64_t until) -> int64_t {
+    if (!unconfirmed || !canResume) return -1;
+    return search.find(lastStart + 1, until, beforeLast, sequence, until);
+  };
   for (;;) {
     const ZnMessage* mark = ZnMessages.first();
     const int64_t at = reader.position();
-    const int number = reader.nextFrameNumber();
+    int number = reader.nextFrameNumber();
+    const bool headerRead = number != 0 || !ZnMessages.errorPending();
+    const bool ofForm = headerRead && FrameHeaderOfForm(reader, at) &&
+                        (number == 0 || !sequence.any || std::abs(number - sequence.last) < kJump);
+    if (ofForm && number != 0 && unconfirmed && canResume &&
+        !sequence.continues(sequence.last, number)) {
+      // A jump in the numbers, or the last frame read on into others.
+      const int64_t inside = framesInsideLast(at);
+      ZnMessages.removeNewerThan(mark);
+      if (inside >= 0) {
+        --runFrames;
+        sequence = beforeLast;
+        if (!drop(lastStart, inside, "Frames that read whole start inside the frame read here")) {
+          return false;
+        }
+        continue;
+      }
+      reader.resumeAt(at);
+      number = reader.nextFrameNumber();
+    }
+    if (ofForm) unconfirmed = false;
     std::string reason;
-    if (number != 0 && reader.isBinary() && !RecorderHeader(reader, at)) {
+    if (headerRead && !ofForm) {
       reason = "A frame header of a form no recorder writes";
     } else if (number != 0) {
       if (reader.skipFrame()) {
         ZnMessages.removeNewerThan(mark);
+        beforeLast = sequence;
+        sequence.keep(number, at, reader.position());
+        lastStart = at;
+        unconfirmed = true;
         ++runFrames;
-        last = number;
         continue;
       }
       reason = Reason();
@@ -251,31 +437,42 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
       }
     }
     ZnMessages.removeNewerThan(mark);
-    closeRun(at);
-    if (static_cast<int>(plan->dropped.size()) == ZrRDMaxDroppedStretches) {
-      ZnReportError("The recording is damaged in more than %d places.", ZrRDMaxDroppedStretches);
-      return false;
+    int64_t start = at;
+    int64_t resume = framesInsideLast(at);
+    if (resume >= 0) {
+      start = lastStart;
+      sequence = beforeLast;
+      --runFrames;
+    } else if (canResume) {
+      resume = search.find(at + 1, at, sequence, sequence);
     }
-    const int64_t resume = canResume ? Resynchronise(reader, bytes, at + 1, last) : -1;
     if (resume < 0) {
       // Nothing reads whole behind the damage: it runs to the end, which a
       // decompressor is read to for its verdict.
+      closeRun(start);
       reader.resumeAt(at);
       reader.drain();
       plan->end = std::max(reader.position(), at);
-      plan->dropped.push_back({at, plan->end, plan->frames, reason});
+      plan->dropped.push_back({start, plan->end, plan->frames, reason});
       return true;
     }
-    plan->dropped.push_back({at, resume, plan->frames, reason});
-    reader.resumeAt(resume);
-    runStart = resume;
+    if (!drop(start, resume, reason)) return false;
   }
 }
 
 int64_t ZrRDFindFrames(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, int64_t from,
                        int64_t floor) {
-  Bytes bytes(bytesAt);
-  return Resynchronise(reader, bytes, from, floor);
+  Search search(reader, bytesAt);
+  Sequence sequence;
+  sequence.smallest = search.smallestFrame();
+  sequence.ordered = false;
+  if (floor != INT64_MIN) {
+    sequence.any = true;
+    sequence.last = std::max<int64_t>(floor, INT32_MIN);
+    sequence.lastEnd = from;
+    sequence.maxStep = INT32_MAX;
+  }
+  return search.find(from, from, sequence, sequence);
 }
 
 bool ZrRDCopySalvaged(ZrRDFileReader& reader, ZrRDFileWriter& writer, const ZrRDSalvagePlan& plan,

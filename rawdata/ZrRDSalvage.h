@@ -41,7 +41,7 @@
 #include "rawdata/ZrRDFileReader.h"
 #include "rawdata/ZrRDFileWriter.h"
 
-constexpr int ZrRDMaxDroppedStretches = 10000;
+constexpr int ZrRDMaxDroppedStretches = 100000;
 
 // Frames kept: those in [start, end) of the data.
 struct ZrRDKeptRun {
