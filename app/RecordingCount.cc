@@ -45,6 +45,10 @@ bool CountRecording(SourceFile& source, const char* name, Progress& progress,
   progress.end();
   const bool whole = result->end == ZrRDCountEnd::kClean;
   if (!whole && refusal != nullptr && result->end != ZrRDCountEnd::kFrameDamaged) {
+    // Frames that only read as frames are damage the salvage cuts out.
+    if (result->end == ZrRDCountEnd::kNotInForm) {
+      ZnReportError("Run 'hdrmend --salvage' to keep the frames that read whole.");
+    }
     ZnReportError(*refusal);
   }
   // A decompressor that failed is the real cause of what it delivered: all of

@@ -34,7 +34,8 @@ struct RecordingCount {
 // any, succeeded). `name` names the file in the status line. `refusal`, when
 // given, is reported when the count fails for damage other than a frame that
 // cannot be read (a frame's own messages say what it is), under a
-// decompressor's failure.
+// decompressor's failure; for a frame of no recorder's form, over the advice
+// to salvage the recording.
 bool CountRecording(SourceFile& source, const char* name, Progress& progress,
                     RecordingCount* result, const ZnStr* refusal = nullptr);
 

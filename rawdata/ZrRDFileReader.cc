@@ -84,17 +84,31 @@ int ZrRDFileReader::peekRecordStart() {
   int c = buffer->sgetc();
   if (!binary_) {
     // What the extraction of the frame number skips anyway.
-    while (c != std::char_traits<char>::eof() && IsBlank(c)) c = buffer->snextc();
+    bool lineFeed = false;
+    while (c != std::char_traits<char>::eof() && IsBlank(c)) {
+      lineFeed = lineFeed || c == '\n';
+      c = buffer->snextc();
+    }
+    startsLine_ = lineFeed || resumed_;
   }
+  resumed_ = false;
   if (c == std::char_traits<char>::eof()) stream_->setstate(std::ios::eofbit);
   return c;
 }
 
 bool ZrRDFileReader::readFrameHeader(ZrRDFrame& frame, std::string* raw) {
   const int start = peekRecordStart();
-  const bool read = binary_ ? ZrRDReadBinaryFrameHeader(*stream_, frame, raw, &warned_)
+  recordStart_ = position();
+  // A binary header's bytes are always kept, for headerInForm().
+  const bool read = binary_ ? ZrRDReadBinaryFrameHeader(*stream_, frame, &rawHeader_, &warned_)
                             : ZrRDReadTextFrameHeader(*stream_, frame, raw);
-  if (!read) {
+  // A header whose reading met the end of the data, where the data did not
+  // end before it: binary, bytes missing; text, the line without its end.
+  cutOff_ = start != std::char_traits<char>::eof() && stream_->eof() && (!binary_ || !read);
+  if (cutOff_) {
+    ending_ = Ending::kCutHeader;
+    if (!read) return false;
+  } else if (!read) {
     // A header read fails at the end of the data only when there was nothing
     // left to read. Zero bytes of a text file's tail stop the number where
     // they start and are looked at on demand; in a binary file they read as
@@ -108,17 +122,41 @@ bool ZrRDFileReader::readFrameHeader(ZrRDFrame& frame, std::string* raw) {
     }
     return false;
   }
-  ending_ = frame.number == 0 ? Ending::kTailFollows : Ending::kNone;
+  if (!cutOff_) ending_ = frame.number == 0 ? Ending::kTailFollows : Ending::kNone;
   currentFrameNumber_ = frame.number;
   timecode_ = frame.timecode;
   return true;
 }
 
 bool ZrRDFileReader::atEndOfData() {
+  if (ending_ == Ending::kCutHeader) ending_ = cutHeaderInForm() ? Ending::kEnd : Ending::kDamage;
   if (ending_ == Ending::kTailFollows && stream_ != nullptr) {
     ending_ = restIsEmpty() ? Ending::kEnd : Ending::kDamage;
   }
   return ending_ == Ending::kEnd;
+}
+
+bool ZrRDFileReader::cutHeaderInForm() const {
+  // What there is of the header is still in the buffer: it was read last,
+  // and it is short.
+  const int64_t end = position();
+  const char* bytes = bufferedBytes(recordStart_, end);
+  if (bytes == nullptr) return false;
+  if (binary_) {
+    return ZrRDBinaryHeaderInForm(reinterpret_cast<const unsigned char*>(bytes),
+                                  static_cast<std::size_t>(end - recordStart_));
+  }
+  return startsLine_ && ZrRDCutTextHeaderInForm(bytes, bytes + (end - recordStart_));
+}
+
+bool ZrRDFileReader::headerInForm(std::string* why) const {
+  if (binary_) {
+    return ZrRDBinaryHeaderInForm(reinterpret_cast<const unsigned char*>(rawHeader_.data()),
+                                  rawHeader_.size(), why);
+  }
+  if (startsLine_) return true;
+  if (why != nullptr) *why = "its frame number does not start a line";
+  return false;
 }
 
 bool ZrRDFileReader::restIsEmpty() {
@@ -208,6 +246,24 @@ bool ZrRDFileReader::skipFrame() {
   return true;
 }
 
+bool ZrRDFileReader::skipFrame(std::string* why) {
+  if (stream_ == nullptr) return false;
+  if (binary_) return skipFrame();
+  if (!ZrRDSkipTextCamerasInForm(*stream_, cameraCount_, why) || stream_->fail()) {
+    reportFrameFailure();
+    return false;
+  }
+  // The extraction of a number sets eofbit only when the number ran into
+  // the end; with white space after it, it stopped there.
+  if (cameraCount_ > 0 && stream_->eof()) {
+    ZnReportError("The data ends inside a number, which may have been cut off.");
+    reportFrameFailure();
+    return false;
+  }
+  countFrameRead();
+  return true;
+}
+
 void ZrRDFileReader::countFrameRead() {
   // readFrameAt() counts from the frame's number, which may be the largest
   // int; reading on from there must not overflow.
@@ -258,6 +314,8 @@ bool ZrRDFileReader::resumeAt(int64_t position) {
   }
   stream_->clear();
   ending_ = Ending::kNone;
+  cutOff_ = false;
+  resumed_ = true;
   return true;
 }
 

@@ -93,6 +93,28 @@ class ZrRDFileReader {
   // same messages and the same effect on the reader, and keeps nothing. For
   // passes that only count.
   bool skipFrame();
+
+  // The recorder's form (see rawdata/ZrRDFormat.h), for passes that take a
+  // frame of another form for damage. Whether the frame whose header was
+  // read last is of the form as far as its header shows: the binary
+  // header's bytes, or whether a text frame number starts a line (the first
+  // after resumeAt() is taken to). The step from the frame number before is
+  // the caller's to judge. *why as in ZrRDFormat.h.
+  bool headerInForm(std::string* why) const;
+  // skipFrame(), judging a text body's lines as well: when it reads whole
+  // and departs from the form, *why says how (else it is left as it was). A
+  // text body whose last number runs into the end of the data may have been
+  // cut there: it fails as a body cut short does, "The data ends inside a
+  // number, which may have been cut off." then "Unable to read frame
+  // <number>".
+  bool skipFrame(std::string* why);
+  // Whether the last frame header read ran into the end of the data, decoded
+  // or not: a binary header whose bytes are not all there, a text header
+  // line without its line end. atEndOfData() then tells whether it is a
+  // recorder's header that the end cut off.
+  bool headerCutOff() const { return cutOff_; }
+  // Where the last frame header read starts, as position() gives it.
+  int64_t recordStart() const { return recordStart_; }
   // nextFrameNumber() into `frame`, then readFrame(). False when either fails;
   // a frame numbered 0 is read like any other.
   bool readNextFrame(ZrRDFrame& frame);
@@ -109,18 +131,24 @@ class ZrRDFileReader {
   bool copyNextFrame(std::ostream& out);
 
   // Whether the data ends where the last frame header read stopped: after a
-  // header read that failed, or one that gave a frame numbered 0. The data
-  // has ended when nothing follows but an empty tail: nothing at all, white
-  // space (text), or zero bytes of any length (either encoding), in any mix,
-  // such as a crash leaves. Anything else there (a header cut off, a number
-  // that is no number, a frame numbered 0 with data behind it) is damage, and
-  // the answer is false; so it is for a stream that failed for another
-  // reason (a read error). To tell, the rest of the data is read as far as
-  // needed, a buffer at a time without decoding: at the end of the data the
-  // stream is then at its end. When something follows, the stream stands at
-  // its first byte, the empty run before it consumed (a caller that means to
-  // read a frame numbered 0 does so before asking). False while the last
-  // header read gave a frame that is not numbered 0.
+  // header read that failed, one that gave a frame numbered 0, or one that
+  // the end of the data cut off (headerCutOff()). A header cut off ends the
+  // data when what there is of it is of the recorder's form: a binary
+  // header's bytes, a text header line that starts a line and holds a frame
+  // number (or its first characters) and then only what a timecode text may
+  // hold (see ZrRDCutTextHeaderInForm()); the recorder died while writing
+  // it. Otherwise the data has ended when nothing follows but an empty tail:
+  // nothing at all, white space (text), or zero bytes of any length (either
+  // encoding), in any mix, such as a crash leaves. Anything else there (a
+  // number that is no number, a frame numbered 0 with data behind it) is
+  // damage, and the answer is false; so it is for a stream that failed for
+  // another reason (a read error). To tell, the rest of the data is read as
+  // far as needed, a buffer at a time without decoding: at the end of the
+  // data the stream is then at its end. When something follows, the stream
+  // stands at its first byte, the empty run before it consumed (a caller
+  // that means to read a frame numbered 0 does so before asking). False
+  // while the last header read gave a frame that is not numbered 0 and was
+  // not cut off.
   bool atEndOfData();
   // Reads and drops whatever is left of the data, so that close() learns a
   // decompressor's verdict on all of it (one stopped early ends on a broken
@@ -172,8 +200,9 @@ class ZrRDFileReader {
   void adopt(ZnCompIFStream* stream);
   void readHeader();
   // Decodes a frame header into `frame` and takes its number and timecode;
-  // `raw` as ZrRDReadBinaryFrameHeader() and ZrRDReadTextFrameHeader() give
-  // it. Notes how the data may have ended there.
+  // `raw`, null or &rawHeader_, as ZrRDReadTextFrameHeader() gives it (a
+  // binary header goes to rawHeader_ in any case). Notes how the data may
+  // have ended there.
   bool readFrameHeader(ZrRDFrame& frame, std::string* raw = nullptr);
   // The first byte of the next frame record, white space before a text one
   // skipped; EOF at the end of the data, kNotARecord on a failed stream.
@@ -181,6 +210,8 @@ class ZrRDFileReader {
   // Whether everything from the stream's position to its end is an empty
   // tail (see atEndOfData()).
   bool restIsEmpty();
+  // Whether the header that the end of the data cut off is a recorder's.
+  bool cutHeaderInForm() const;
   // Reports, unless the stream can be positioned.
   bool checkSeekable();
   // "Unable to read frame <number>", for the frame whose header was read last.
@@ -200,12 +231,20 @@ class ZrRDFileReader {
   int framesRead_ = 0;
   int currentFrameNumber_ = 0;
   // How the data may have ended at the last header read.
-  enum class Ending { kNone, kEnd, kDamage, kTailFollows };
+  enum class Ending { kNone, kEnd, kDamage, kTailFollows, kCutHeader };
   Ending ending_ = Ending::kNone;
+  // The last frame header read ran into the end of the data.
+  bool cutOff_ = false;
+  // Where the last frame header read starts.
+  int64_t recordStart_ = -1;
+  // The white space before the last text frame header read held a line
+  // feed, or the header is the first after resumeAt().
+  bool startsLine_ = false;
+  bool resumed_ = false;
   // A repeated frame header warning was passed on.
   bool warned_ = false;
   // The last header as ZrRDReadBinaryFrameHeader() and
-  // ZrRDReadTextFrameHeader() give it, for copies.
+  // ZrRDReadTextFrameHeader() give it, for copies; a binary one always.
   std::string rawHeader_;
   // Frame numbers and the positions of their headers, sorted by number; the
   // highest number bounds readFrameAt(). Sparse, so that a stray huge frame

@@ -32,6 +32,7 @@
 #ifndef HDRMEND_RAWDATA_ZRRDFORMAT_H_
 #define HDRMEND_RAWDATA_ZRRDFORMAT_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <istream>
 #include <ostream>
@@ -91,12 +92,15 @@ bool ZrRDReadBinaryFrameHeader(std::istream& in, ZrRDFrame& frame, std::string* 
 
 // Reads a text frame header line: the frame number and, on the rest of the
 // line, an optional timecode (a rate after a slash is kept). The line is read
-// in time proportional to its length. When the input ends right after the
-// number, the frame has no timecode. Anything but white space around a
-// timecode the parser accepts is damage, a NUL included. Messages: "Unable to
-// read frame number." (frame unchanged); "Unable to convert "%s" to
-// timecode." (number stored, timecode unchanged; a NUL shown as \0; a text
-// longer than 255 characters is shown cut, followed by "..."). When
+// in time proportional to its length. A line that the end of the input
+// cuts off is taken as it stands, but one that ends right after the number,
+// with no character of the rest of the line left, is no line. Anything but
+// white space around a timecode the parser accepts is damage, a NUL
+// included. Messages: "Unable to read frame number." (frame unchanged);
+// "Unable to read timecode." (the input ended after the number; number
+// stored, timecode unchanged); "Unable to convert "%s" to timecode." (number
+// stored, timecode unchanged; a NUL shown as \0; a text longer than 255
+// characters is shown cut, followed by "..."). When
 // `timecodeText` is given and the header was read, it gets the timecode's
 // text as it stands, white space around it removed, or "" for none.
 bool ZrRDReadTextFrameHeader(std::istream& in, ZrRDFrame& frame,
@@ -133,6 +137,10 @@ bool ZrRDReadCameras(std::istream& in, bool binary, ZrRDFrame& frame);
 // Reads and checks cameraCount camera records as ZrRDReadCameras() would,
 // with the same messages, stream state and position, but keeps nothing.
 bool ZrRDSkipCameras(std::istream& in, bool binary, int cameraCount);
+// The same for text records, judging their lines as well (see "The
+// recorder's form" below): when the records read whole, *why is set to how
+// their lines depart from the form, or left as it was when they do not.
+bool ZrRDSkipTextCamerasInForm(std::istream& in, int cameraCount, std::string* why);
 
 // Reads cameraCount binary camera records as ZrRDReadBinaryCameras() would,
 // with the same messages, stream state and position, and writes to `out`
@@ -159,6 +167,49 @@ uint16_t ZrRDRead16(std::istream& in);
 // records separated by line feeds, each glob line in the encoder's form.
 // For bytes that read as a frame: such a frame can be copied as its bytes.
 bool ZrRDIsEncodedTextFrame(const char* p, const char* e, int cameras);
+
+// ---- The recorder's form ----
+//
+// Bytes can read as frames that no recording's writer made: the binary
+// encoding carries no check, so a damaged stretch often reads whole, its
+// glob counts swallowing the real frames behind it; in text a damaged line
+// shifts every number after it. A writer gives its frame records a form
+// narrower than what the decoders accept, and a repair takes any other
+// frame for damage (the decoders, the reader and the data set read such
+// frames as before):
+//  - binary: a header of 4 bytes, or of 9 whose timecode part count is 0, or
+//    4 with minutes and seconds below 60; hours and frames may be any byte,
+//    since timecodes made from frame counts run past 24 hours and recordings
+//    above 30 frames a second carry frame parts past 29. Any camera records.
+//  - text: the lines a writer makes, each number on its own line: the header
+//    line (the frame number, optionally a timecode), for each camera a line
+//    holding the glob count alone and a line for each glob holding its three
+//    numbers; blank lines, spacing and CR LF line ends anywhere.
+//  - both: a frame number no further than ZrRDMaxFrameNumberStep from the
+//    previous frame's, so that duplicate, negative and out-of-order numbers
+//    stay well inside.
+// Each judgement answers whether the form holds; when it does not, *why
+// (when given) is set to what is wrong, a phrase such as "its header is 6
+// bytes long".
+
+// The farthest a recording's frame number plausibly jumps.
+constexpr int64_t ZrRDMaxFrameNumberStep = int64_t{1} << 24;
+
+// Whether a frame numbered `number` may follow one numbered `previous`.
+bool ZrRDFrameNumberInForm(int32_t previous, int32_t number, std::string* why = nullptr);
+
+// Whether a binary frame header, its bytes as they stand from the size byte
+// on, is of the form. `length` may fall short of the whole header (one that
+// the end of the data cut off): the bytes there are judged.
+bool ZrRDBinaryHeaderInForm(const unsigned char* header, std::size_t length,
+                            std::string* why = nullptr);
+
+// Whether [p, e), the start of a text frame header line that the end of the
+// data cut off, from the first character of its number on, can begin a
+// header line of the form: a frame number (or its first characters), then
+// only spacing and the characters of a timecode text (digits, ':', ';', '.'
+// and '/'), at most 255 of them.
+bool ZrRDCutTextHeaderInForm(const char* p, const char* e);
 
 // ---- Encoders ----
 

@@ -1,5 +1,7 @@
 #include "rawdata/ZrRDFramePasses.h"
 
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -90,29 +92,51 @@ ZrRDCountEnd ZrRDCountFrames(ZrRDFileReader& reader, const ZrRDCountOptions& opt
   count->frames = 0;
   count->end = reader.position();
   count->verbatim.clear();
+  count->first.reset();
+  count->last.reset();
   VerbatimRuns runs(reader, &count->verbatim);
+  std::optional<int32_t> previous = options.previous;
   const ZnMessage* mark = nullptr;
   for (;;) {
     if (options.stopAt >= 0 && count->end >= options.stopAt) {
       return count->how = ZrRDCountEnd::kStopped;
     }
     mark = ZnMessages.first();
-    if (reader.nextFrameNumber() == 0) break;
+    const int number = reader.nextFrameNumber();
+    if (number == 0 || reader.headerCutOff()) break;
     if (options.countedBefore + count->frames >= options.limit) {
       ZnReportError("The recording holds more than %lld frames, more than its header can state.",
                     static_cast<long long>(options.limit));
       return count->how = ZrRDCountEnd::kTooManyFrames;
     }
-    // The frames only need to be readable; nothing of them is kept.
-    if (!reader.skipFrame()) return count->how = ZrRDCountEnd::kFrameDamaged;
+    // The frames only need to be readable and of the recorder's form;
+    // nothing of them is kept.
+    std::string why;
+    if (reader.headerInForm(&why) && (!previous || ZrRDFrameNumberInForm(*previous, number, &why))) {
+      if (!reader.skipFrame(&why)) return count->how = ZrRDCountEnd::kFrameDamaged;
+    }
+    if (!why.empty()) {
+      const long long record = static_cast<long long>(options.countedBefore + count->frames) + 1;
+      if (reader.recordStart() >= 0) {
+        ZnReportError("Frame record %lld, at byte %lld, is not of the form a recorder writes: %s.",
+                      record, static_cast<long long>(reader.recordStart()), why.c_str());
+      } else {
+        ZnReportError("Frame record %lld is not of the form a recorder writes: %s.", record,
+                      why.c_str());
+      }
+      return count->how = ZrRDCountEnd::kNotInForm;
+    }
     if (options.verbatim) runs.frameRead(count->frames);
     ++count->frames;
     count->end = reader.position();
+    previous = number;
+    if (!count->first) count->first = number;
+    count->last = number;
     if (options.progress) options.progress(options.countedBefore + count->frames);
   }
-  // Either a header that could not be read (its messages are pending) or a
-  // frame numbered 0.
-  const bool unreadable = ZnMessages.errorPending();
+  // Either a header that the end cut off, one that could not be read (its
+  // messages are pending) or a frame numbered 0.
+  const bool unreadable = ZnMessages.errorPending() || reader.headerCutOff();
   if (reader.atEndOfData()) {
     ZnMessages.removeNewerThan(mark);
     return count->how = ZrRDCountEnd::kClean;
@@ -141,15 +165,21 @@ ZrRDCountEnd ZrRDCountFramesSplit(ZrRDFileReader& reader, ZrRDFileReader& second
   int64_t split = ZrRDFindFrames(second, bytesAt, start + (length - start) / 2, INT64_MIN);
   if (split < 0) return ZrRDCountFrames(reader, first, count);
   char before = 0;
+  bool lineFeed = false;
   while (!reader.isBinary() && split > start && bytesAt(split - 1, 1, &before) == 1 &&
          (before == ' ' || (before >= '\t' && before <= '\r'))) {
+    lineFeed = lineFeed || before == '\n';
     --split;
   }
+  // The helper takes its first frame number to start a line; one that does
+  // not is left to the reader.
+  if (!reader.isBinary() && !lineFeed) return ZrRDCountFrames(reader, first, count);
   ZrRDCount helped;
   ZrRDCountEnd helpedHow = ZrRDCountEnd::kFrameDamaged;
   ZrRDCountOptions rest = options;
   rest.progress = nullptr;
   rest.stopAt = -1;
+  rest.previous.reset();  // joined below
   // Each thread has its own message list. The helper's messages come back
   // here: a clean count can still warn, and the warning is the caller's as
   // if one reader had read it all. Where the count is done again here, they
@@ -163,15 +193,22 @@ ZrRDCountEnd ZrRDCountFramesSplit(ZrRDFileReader& reader, ZrRDFileReader& second
   first.stopAt = split;
   ZrRDCountEnd how = ZrRDCountFrames(reader, first, count);
   helper.join();
+  // The helper's first frame follows the reader's last as any frame follows
+  // the one before it.
+  const std::optional<int32_t> last = count->last ? count->last : options.previous;
+  const bool joined = !helped.first || !last || ZrRDFrameNumberInForm(*last, *helped.first);
   if (how != ZrRDCountEnd::kStopped || count->end != split || helpedHow != ZrRDCountEnd::kClean ||
-      options.countedBefore + count->frames + helped.frames > options.limit) {
+      !joined || options.countedBefore + count->frames + helped.frames > options.limit) {
     if (how != ZrRDCountEnd::kStopped) return how;
     // Not where the helper started, or not simply to the end from there: on
     // alone, with the messages that come of it.
     ZrRDCount alone;
     ZrRDCountOptions on = options;
     on.countedBefore = options.countedBefore + count->frames;
+    on.previous = last;
     how = ZrRDCountFrames(reader, on, &alone);
+    if (!count->first) count->first = alone.first;
+    if (alone.last) count->last = alone.last;
     for (ZrRDVerbatimRun run : alone.verbatim) {
       run.firstFrame += count->frames;
       count->verbatim.push_back(run);
@@ -192,6 +229,8 @@ ZrRDCountEnd ZrRDCountFramesSplit(ZrRDFileReader& reader, ZrRDFileReader& second
   }
   count->frames += helped.frames;
   count->end = helped.end;
+  if (!count->first) count->first = helped.first;
+  if (helped.last) count->last = helped.last;
   // What the helper warned of, after what the reader did and in its order;
   // the warning given once is not given twice.
   if (!reader.warnedOnce()) {
@@ -216,7 +255,8 @@ namespace {
 // frame there now means the recording is not what was counted.
 bool EndsAsCounted(ZrRDFileReader& reader) {
   const ZnMessage* mark = ZnMessages.first();
-  const bool ended = reader.nextFrameNumber() == 0 && reader.atEndOfData();
+  const bool ended =
+      (reader.nextFrameNumber() == 0 || reader.headerCutOff()) && reader.atEndOfData();
   ZnMessages.removeNewerThan(mark);
   if (ended) return true;
   ZnReportError("The recording changed after its frames were counted.");

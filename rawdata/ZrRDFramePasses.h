@@ -2,10 +2,13 @@
 // count of the frames that read whole, and the copy of that many frames.
 //
 // Both hold to one rule for the end of the data: the frames end at a frame
-// header that cannot be read, or at a frame numbered 0, only when nothing but
-// an empty tail follows (see ZrRDFileReader::atEndOfData()). Anything else
-// there is damage, and a repair that took it for the end would drop every
-// frame behind it.
+// header that the end of the data cut off (a recorder's, as far as it goes),
+// or at a frame header that cannot be read, or a frame numbered 0, when
+// nothing but an empty tail follows (see ZrRDFileReader::atEndOfData()).
+// Anything else there is damage, and a repair that took it for the end would
+// drop every frame behind it. The count takes only frames of the form a
+// recording's writer gives them (see "The recorder's form" in ZrRDFormat.h):
+// bytes that merely read as a frame are damage too.
 //
 // Failures are reported through the message list, the most general message
 // newest, and answered with false. Neither pass closes the reader: a
@@ -17,7 +20,7 @@
 #include <climits>
 #include <cstdint>
 #include <functional>
-
+#include <optional>
 #include <vector>
 
 #include "rawdata/ZrRDFileReader.h"
@@ -32,6 +35,7 @@ enum class ZrRDCountEnd {
                    // with more than an empty tail behind it
   kTooManyFrames,  // more frames than the limit
   kStopped,        // stopped where asked (ZrRDCountOptions::stopAt)
+  kNotInForm,      // a frame that reads whole, but not of the recorder's form
 };
 
 // Frames whose bytes [start, end) of the data are exactly what
@@ -63,6 +67,10 @@ struct ZrRDCountOptions {
   // this one goes on from: they count towards the limit and the frame
   // records named, and `progress` is told them too.
   int64_t countedBefore = 0;
+  // The number of the frame before the reader's position, which the first
+  // frame counted must follow (see ZrRDFrameNumberInForm()); none for the
+  // first of a recording.
+  std::optional<int32_t> previous;
   // ZrRDCountFramesSplit() splits data longer than this.
   int64_t splitAbove = 32 * 1024 * 1024;
 };
@@ -75,6 +83,9 @@ struct ZrRDCount {
   // reader cannot tell.
   int64_t end = -1;
   std::vector<ZrRDVerbatimRun> verbatim;
+  // The numbers of the first and the last frame counted.
+  std::optional<int32_t> first;
+  std::optional<int32_t> last;
 };
 
 // Counts the frames from the reader's position on, checking each whole
@@ -86,6 +97,9 @@ struct ZrRDCount {
 //  - kDamageFollows: "The header of frame record <k> cannot be read, and
 //    more data follows it." over the header's messages, or "Frame record <k>
 //    is numbered 0, and more data follows it.";
+//  - kNotInForm: "Frame record <k>, at byte <offset>, is not of the form a
+//    recorder writes: <why>." (ZrRDFormat.h says what <why> is; the offset
+//    is left out where the reader cannot tell it);
 //  - kTooManyFrames: "The recording holds more than <limit> frames, more than
 //    its header can state." (a header's count is an int; `limit` is lower
 //    only in tests).

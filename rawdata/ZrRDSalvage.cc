@@ -1,12 +1,12 @@
 #include "rawdata/ZrRDSalvage.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 
 #include "foundation/ZnMessage.h"
+#include "rawdata/ZrRDFormat.h"
 
 namespace {
 
@@ -109,14 +109,11 @@ int32_t Le32(const unsigned char* b) {
                               static_cast<uint32_t>(b[3]) << 24);
 }
 
-// Whether a binary frame header, from its size byte on (`size` bytes of it
-// at hand), has the form a recorder writes: 4 bytes of frame number, or 9
-// with a timecode whose part count is 4 (minutes and seconds below 60) or 0.
-bool RecorderHeader(const unsigned char* header, std::size_t size) {
-  if (size < 5) return false;
-  if (header[0] == 4) return true;
-  if (header[0] != 9 || size < 10) return false;
-  return header[5] == 0 || (header[5] == 4 && header[7] < 60 && header[8] < 60);
+// Whether the binary frame header at hand, `got` bytes from its size byte
+// on, is all there and of the recorder's form.
+bool WholeHeaderInForm(const unsigned char* header, int64_t got) {
+  return got >= 1 && got >= 1 + header[0] &&
+         ZrRDBinaryHeaderInForm(header, static_cast<std::size_t>(1 + header[0]));
 }
 
 // The frames of the recording so far, as far as a place to go on from must
@@ -239,14 +236,14 @@ class Search {
   bool BinaryFramesAt(int64_t at, const Sequence& sequence) {
     unsigned char header[10];
     const int64_t got = bytes_.read(at, sizeof header, reinterpret_cast<char*>(header));
-    if (got < 5 || !RecorderHeader(header, static_cast<std::size_t>(got))) return false;
+    if (!WholeHeaderInForm(header, got)) return false;
     const int32_t number = Le32(header + 1);
     if (!sequence.admits(number, at)) return false;
     const int64_t end = BinaryFrameEnd(at + 1 + header[0]);
     if (end < 0) return false;
     if (bytes_.emptyFrom(end, false)) return true;
     const int64_t next = bytes_.read(end, sizeof header, reinterpret_cast<char*>(header));
-    if (next < 5 || !RecorderHeader(header, static_cast<std::size_t>(next))) return false;
+    if (!WholeHeaderInForm(header, next)) return false;
     const int32_t following = Le32(header + 1);
     // A frame numbered 0 ends the data when only an empty tail follows it.
     if (following == 0) return bytes_.emptyFrom(end + 1 + header[0], false);
@@ -283,11 +280,15 @@ class Search {
     if (!budget_.left()) return false;
     const ZnMessage* mark = ZnMessages.first();
     bool whole = false;
+    std::string why;
     if (reader_.resumeAt(at)) {
       const int number = reader_.nextFrameNumber();
-      if (sequence.admits(number, at) && reader_.skipFrame()) {
+      if (sequence.admits(number, at) && !reader_.headerCutOff() && reader_.headerInForm(&why) &&
+          reader_.skipFrame(&why) && why.empty()) {
         const int next = reader_.nextFrameNumber();
-        whole = next == 0 ? reader_.atEndOfData() : sequence.continues(number, next);
+        whole = next == 0 || reader_.headerCutOff()
+                    ? reader_.atEndOfData()
+                    : reader_.headerInForm(&why) && sequence.continues(number, next);
       }
     }
     budget_.spend(std::max<int64_t>(reader_.position() - at, 0), bytes_);
@@ -326,21 +327,6 @@ class Search {
   const int cameras_;
   Budget budget_;
 };
-
-// Whether the frame header the reader just read at `at` has the form a
-// recorder writes.
-bool FrameHeaderOfForm(const ZrRDFileReader& reader, int64_t at) {
-  if (!reader.isBinary()) return true;
-  const int64_t end = reader.position();
-  const unsigned char* header =
-      reinterpret_cast<const unsigned char*>(reader.bufferedBytes(at, end));
-  if (header == nullptr) return true;  // not to be seen without reading again
-  return RecorderHeader(header, static_cast<std::size_t>(end - at));
-}
-
-// How far a recording's frame numbers may plausibly jump from one frame to
-// the next.
-constexpr int64_t kJump = int64_t{1} << 24;
 
 }  // namespace
 
@@ -392,9 +378,11 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
     const ZnMessage* mark = ZnMessages.first();
     const int64_t at = reader.position();
     int number = reader.nextFrameNumber();
-    const bool headerRead = number != 0 || !ZnMessages.errorPending();
-    const bool ofForm = headerRead && FrameHeaderOfForm(reader, at) &&
-                        (number == 0 || !sequence.any || std::abs(number - sequence.last) < kJump);
+    std::string why;
+    const bool headerRead = (number != 0 || !ZnMessages.errorPending()) && !reader.headerCutOff();
+    const bool ofForm = headerRead && reader.headerInForm(&why) &&
+                        (number == 0 || !sequence.any ||
+                         ZrRDFrameNumberInForm(static_cast<int32_t>(sequence.last), number, &why));
     if (ofForm && number != 0 && unconfirmed && canResume &&
         !sequence.continues(sequence.last, number)) {
       // A jump in the numbers, or the last frame read on into others.
@@ -414,9 +402,9 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
     if (ofForm) unconfirmed = false;
     std::string reason;
     if (headerRead && !ofForm) {
-      reason = "A frame header of a form no recorder writes";
-    } else if (number != 0) {
-      if (reader.skipFrame()) {
+      reason = "A frame not of the form a recorder writes: " + why;
+    } else if (number != 0 && headerRead) {
+      if (reader.skipFrame(&why) && why.empty()) {
         ZnMessages.removeNewerThan(mark);
         beforeLast = sequence;
         sequence.keep(number, at, reader.position());
@@ -425,9 +413,10 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
         ++runFrames;
         continue;
       }
-      reason = Reason();
+      reason = why.empty() ? Reason() : "A frame not of the form a recorder writes: " + why;
     } else {
       reason = ZnMessages.errorPending() ? Reason()
+               : reader.headerCutOff()   ? "A frame header cut off by the end of the data"
                                          : "A frame numbered 0 has more data behind it";
       if (reader.atEndOfData()) {
         ZnMessages.removeNewerThan(mark);

@@ -103,9 +103,10 @@ TEST_F(Bounds, MemoryStaysFlatOnCraftedRecordings) {
       // The most cameras a header can state, in one frame.
       {"cameras.raw", BinaryHeader(65535, 2) + "\x04" + Le32(1), Le16(1) + Le32(0x01000100), 65535,
        "", 0},
-      // 10 MB of frame headers that each draw the same warning.
+      // 10 MB of frame headers that each draw the same warning (and are of no
+      // recorder's form: refused at the first).
       {"warnings.raw", BinaryHeader(1, 1),
-       std::string("\x09\x01\0\0\0\x02\x01\x02\x03\x04", 10) + Le16(0), 870000, "", 0},
+       std::string("\x09\x01\0\0\0\x02\x01\x02\x03\x04", 10) + Le16(0), 870000, "", 1},
       // A number token of 100 MB.
       {"token.txt", "1\n2\n1\n1\n", std::string(1000, '7'), 100000, " 1.0 2.0\n", 1},
       // A header line of 100 MB of blanks around its timecode, read in time

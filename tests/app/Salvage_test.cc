@@ -189,7 +189,7 @@ TEST_F(SalvageTest, CompressedRecordingCutInItsStreamKeepsWhatWasDelivered) {
 // What a salvage refuses leaves the file as it was and keeps nothing.
 TEST_F(SalvageTest, RefusedSalvagesLeaveEverythingAsItWas) {
   const Recording r = Make(ZrRDFormat::Binary);
-  const std::string damaged = r.bytes().substr(0, r.start(5) + 3);
+  const std::string damaged = r.bytes().substr(0, r.start(5) + 12);  // in frame 5's body
   struct Case {
     const char* what;
     std::string bytes;
@@ -198,7 +198,7 @@ TEST_F(SalvageTest, RefusedSalvagesLeaveEverythingAsItWas) {
   } cases[] = {
       {"an existing .orig", damaged, true, "\"take.raw.orig\" exists; the original cannot be kept there."},
       {"no file header", r.header.substr(0, 20), false, "Unable to salvage \"take.raw\".  The file was not changed."},
-      {"no frame reads whole", r.header + std::string("\x09\x01", 2), false,
+      {"no frame reads whole", r.header + std::string("\x04\x01\0\0\0\x01", 6), false,
        "No frame of \"take.raw\" reads whole."},
   };
   for (const Case& c : cases) {

@@ -262,14 +262,22 @@ TEST_F(ZrRDFileReaderTest, AtEndOfDataTellsTheEndFromDamage) {
       {"frame numbered 0 at the end", oneFrame + "0\n", true},
       {"frame numbered 0, then blanks", oneFrame + "0\n " + nul + "\n", true},
       {"frame numbered 0, then a frame", oneFrame + "0\n1\n1 1 1\n2\n1\n1 1 1\n", false},
-      {"timecode cut off", oneFrame + "2 01:0", false},
+      // A recorder's header that the end cut off ends the data; what no
+      // recorder writes is damage.
+      {"timecode cut off", oneFrame + "2 01:0", true},
+      {"header line cut off after its number", oneFrame + "2", true},
+      {"cut header line with more than a timecode", oneFrame + "2 01:0x", false},
+      {"cut header line not starting a line", oneFrame.substr(0, oneFrame.size() - 1) + " 2 01", false},
       {"garbled line", oneFrame + "garbage\n2\n1\n1 1 1\n0\n", false},
       {"bad timecode", oneFrame + "2 xx:yy\n1\n1 1 1\n0\n", false},
       {"NUL before a timecode", oneFrame + "2 " + nul + " 01:02:03:04\n1\n1 1 1\n", false},
       {"binary clean end", binaryFrame, true},
       {"binary zero bytes at the end", binaryFrame + zeros, true},
       {"binary zero bytes, then data", binaryFrame + zeros + "\x01", false},
-      {"binary header cut off", binaryFrame + std::string("\x09\x02\0", 3), false},
+      {"binary header cut off", binaryFrame + std::string("\x09\x02\0", 3), true},
+      {"binary header of 6 bytes cut off", binaryFrame + std::string("\x06\x02\0", 3), false},
+      {"binary header cut off in a 61st minute",
+       binaryFrame + std::string("\x09\x02\0\0\0\x04\x01\x3d", 8), false},
       {"binary frame numbered 0 with a body",
        binaryFrame + std::string("\x04\0\0\0\0\x01\0\x10\x20\x30\x40", 11), false},
   };
@@ -285,22 +293,26 @@ TEST_F(ZrRDFileReaderTest, AtEndOfDataTellsTheEndFromDamage) {
   }
 }
 
-// The number is the last thing in the file: a frame without timecode,
-// whole when it has no cameras, cut off when it has.
-TEST_F(ZrRDFileReaderTest, TextFileEndingRightAfterAFrameNumber) {
+// The number is the last thing in the file: a header line that the end cut
+// off, with or without cameras to follow; so is a whole header line without
+// its line end, though it reads.
+TEST_F(ZrRDFileReaderTest, TextFileEndingInAHeaderLine) {
   for (int cameras : {0, 1}) {
     SCOPED_TRACE(cameras);
-    auto reader =
-        Open(std::to_string(cameras) + "\n3\n1\n" + (cameras ? "0\n" : "") + "\n2");
+    const std::string first = std::to_string(cameras) + "\n3\n1\n" + (cameras ? "0\n" : "") + "\n";
+    auto reader = Open(first + "2");
     ZrRDFrame frame;
     ASSERT_TRUE(reader->readNextFrame(frame));
+    EXPECT_EQ(reader->nextFrameNumber(), 0);
+    EXPECT_EQ(TakeMessages(), Strings({"Unable to read timecode."}));
+    EXPECT_TRUE(reader->headerCutOff());
+    EXPECT_TRUE(reader->atEndOfData());
+
+    reader = Open(first + "2 01:02:03:04");
+    ASSERT_TRUE(reader->readNextFrame(frame));
     EXPECT_EQ(reader->nextFrameNumber(), 2);
-    EXPECT_EQ(reader->readFrame(frame), cameras == 0);
-    ZnClearMessages();
-    if (cameras == 0) {
-      EXPECT_EQ(reader->nextFrameNumber(), 0);
-      EXPECT_TRUE(reader->atEndOfData());
-    }
+    EXPECT_TRUE(reader->headerCutOff());
+    EXPECT_TRUE(reader->atEndOfData());
     ZnClearMessages();
   }
 }

@@ -244,8 +244,8 @@ TEST_F(ZrRDFormatTest, TextFrameHeader) {
       {"12 01:02:03:04/25\n", 12, RDPacked(1, 2, 3, 4, 25), {}},
       {"x\n", 99, 3, {"Unable to read frame number."}},
       {"", 99, 3, {"Unable to read frame number."}},
-      // The input ends right after the number: a frame without timecode.
-      {"12", 12, {}, {}},
+      // The input ends right after the number: no line is left to read.
+      {"12", 12, 3, {"Unable to read timecode."}},
       {"12 noon\n", 12, 3, {"Unable to convert \"noon\" to timecode."}},
       // Damage in the line is no frame without timecode.
       {std::string("12 \0 01:02:03:04\n", 18), 12, 3,

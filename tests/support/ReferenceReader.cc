@@ -1,5 +1,6 @@
 #include "support/ReferenceReader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -29,10 +30,27 @@ struct Input {
 
   bool end() const { return at >= bytes.size(); }
   unsigned char peek() const { return static_cast<unsigned char>(bytes[at]); }
-  void skipBlanks() {
-    while (!end() && Blank(peek())) ++at;
+  // Whether the blanks skipped held a line feed.
+  bool skipBlanks() {
+    bool lineFeed = false;
+    for (; !end() && Blank(peek()); ++at) lineFeed = lineFeed || peek() == '\n';
+    return lineFeed;
   }
 };
+
+// How a frame that is not whole failed: as no recorder writes a frame, or
+// by the end of the data cutting off a recorder's header (the data ends
+// there).
+enum class Failed { kUnread, kDeparts, kCutHeader };
+
+// The farthest a recording's frame numbers step.
+constexpr long long kMaxStep = 1LL << 24;
+
+bool Steps(const std::vector<ReferenceFrame>& before, int32_t number) {
+  if (before.empty()) return true;
+  const long long step = static_cast<long long>(number) - before.back().number;
+  return step >= -kMaxStep && step <= kMaxStep;
+}
 
 // A number token as a stream reads it in the classic locale: white space,
 // a sign, digits; for a decimal one point before the exponent and one
@@ -151,11 +169,25 @@ bool ReadBinaryHeader(Input& in, ReferenceReading* r) {
   return true;
 }
 
+// Whether the binary header bytes `h`, all of them or what the end left,
+// are those of a recorder: 4 bytes, or 9 with a timecode of no parts, or of
+// 4 with minutes and seconds below 60.
+bool RecorderHeader(const std::string& h) {
+  const unsigned char* b = reinterpret_cast<const unsigned char*>(h.data());
+  if (b[0] != 4 && b[0] != 9) return false;
+  if (b[0] == 4 || h.size() < 6 || b[5] == 0) return true;
+  return b[5] == 4 && (h.size() < 8 || b[7] < 60) && (h.size() < 9 || b[8] < 60);
+}
+
 // One binary frame after its header's first byte was found; false when it
-// does not read whole.
-bool ReadBinaryFrame(Input& in, int cameras, ReferenceFrame* frame) {
+// does not read whole, or is of no recorder's form (*failed says which).
+bool ReadBinaryFrame(Input& in, int cameras, const std::vector<ReferenceFrame>& before,
+                     ReferenceFrame* frame, Failed* failed) {
   const std::size_t size = in.peek();
-  if (in.bytes.size() - in.at < size + 1) return false;
+  if (in.bytes.size() - in.at < size + 1) {
+    *failed = RecorderHeader(in.bytes.substr(in.at)) ? Failed::kCutHeader : Failed::kUnread;
+    return false;
+  }
   frame->header = in.bytes.substr(in.at, size + 1);
   unsigned char number[4] = {0, 0, 0, 0};
   std::memcpy(number, in.bytes.data() + in.at + 1, size < 4 ? size : 4);
@@ -165,6 +197,9 @@ bool ReadBinaryFrame(Input& in, int cameras, ReferenceFrame* frame) {
                                        static_cast<uint32_t>(number[3]) << 24);
   in.at += size + 1;
   if (frame->number == 0) return true;  // the end marker has no body to read
+  *failed = Failed::kDeparts;
+  if (!RecorderHeader(frame->header) || !Steps(before, frame->number)) return false;
+  *failed = Failed::kUnread;
   for (int c = 0; c < cameras; ++c) {
     if (in.bytes.size() - in.at < 2) return false;
     const unsigned char* b = reinterpret_cast<const unsigned char*>(in.bytes.data() + in.at);
@@ -182,8 +217,39 @@ bool ReadBinaryFrame(Input& in, int cameras, ReferenceFrame* frame) {
   return true;
 }
 
-// One text frame; false when it does not read whole.
-bool ReadTextFrame(Input& in, int cameras, ReferenceFrame* frame) {
+// Whether a text header line that the end of the data cut off, from its
+// first character on, can be the start of a recorder's: a sign and digits
+// that can still begin an int, then blanks and the characters of a
+// timecode, at most 255 of them.
+bool RecorderHeaderStart(const std::string& line) {
+  std::size_t k = 0;
+  if (k < line.size() && (line[k] == '+' || line[k] == '-')) ++k;
+  const std::size_t digits = k;
+  long long value = 0;
+  for (; k < line.size() && Digit(line[k]); ++k) value = std::min(value * 10 + (line[k] - '0'), 1LL << 40);
+  if (value > (line[0] == '-' ? 2147483648LL : 2147483647LL) || k > kLongestInt) return false;
+  if (k == line.size()) return true;
+  if (k == digits || !Blank(line[k])) return false;
+  std::size_t text = 0;
+  for (; k < line.size(); ++k) {
+    if (Blank(line[k])) continue;
+    if (!Digit(line[k]) && std::string(":;./").find(line[k]) == std::string::npos) return false;
+    if (++text > kLongestTimecode) return false;
+  }
+  return true;
+}
+
+// One text frame, whose number does or does not start a line; false when it
+// does not read whole, or not as a recorder writes it (*failed says which).
+bool ReadTextFrame(Input& in, int cameras, bool startsLine, const std::vector<ReferenceFrame>& before,
+                   ReferenceFrame* frame, Failed* failed) {
+  // A header line that the end cuts off is not read as one.
+  const std::size_t lineEnd = in.bytes.find('\n', in.at);
+  if (lineEnd == std::string::npos) {
+    const bool recorders = startsLine && RecorderHeaderStart(in.bytes.substr(in.at));
+    *failed = recorders ? Failed::kCutHeader : Failed::kUnread;
+    return false;
+  }
   if (!ReadInt32(in, &frame->number)) return false;
   // The rest of the line, without the white space around it.
   std::string text;
@@ -204,20 +270,38 @@ bool ReadTextFrame(Input& in, int cameras, ReferenceFrame* frame) {
   if (!text.empty() && !IsTimecode(text)) return false;
   frame->header = text;
   if (frame->number == 0) return true;
+  *failed = Failed::kDeparts;
+  if (!startsLine || !Steps(before, frame->number)) return false;
+  *failed = Failed::kUnread;
+  // Each glob count and each glob's pixels start a line (the header line's
+  // end starts the first); a glob's coordinates do not.
+  bool lines = true;
+  bool first = true;
+  auto starts = [&](bool lineFeed) {
+    lines = lines && (lineFeed || first);
+    first = false;
+  };
   for (int c = 0; c < cameras; ++c) {
     long long globs = 0;
+    starts(in.skipBlanks());
     if (!ReadInt(in, &globs) || globs < 0) return false;
     std::vector<ReferenceGlob> camera;
     for (long long g = 0; g < globs; ++g) {
       ReferenceGlob glob;
-      if (!ReadInt32(in, &glob.pixels) || !ReadDecimal(in, &glob.x) || !ReadDecimal(in, &glob.y)) {
-        return false;
-      }
+      starts(in.skipBlanks());
+      if (!ReadInt32(in, &glob.pixels)) return false;
+      lines = lines && !in.skipBlanks();
+      if (!ReadDecimal(in, &glob.x)) return false;
+      lines = lines && !in.skipBlanks();
+      if (!ReadDecimal(in, &glob.y)) return false;
       camera.push_back(glob);
     }
     frame->cameras.push_back(camera);
   }
-  return true;
+  // A last number that the end of the data touches may have been cut.
+  if (cameras > 0 && in.end()) return false;
+  *failed = Failed::kDeparts;
+  return lines;
 }
 
 // What the text encoder writes for a coordinate read as `value`.
@@ -241,19 +325,22 @@ ReferenceReading ReadReference(const std::string& bytes) {
   if (r.cameras < 0 || r.cameras > 65535) return r;
   r.headerRead = true;
   for (;;) {
-    if (!r.binary) in.skipBlanks();
+    const bool startsLine = !r.binary && in.skipBlanks();
     const std::size_t start = in.at;
     if (in.end()) {
       r.whole = true;
       return r;
     }
     ReferenceFrame frame;
-    const bool read = r.binary ? ReadBinaryFrame(in, r.cameras, &frame)
-                               : ReadTextFrame(in, r.cameras, &frame);
+    Failed failed = Failed::kUnread;
+    const bool read = r.binary ? ReadBinaryFrame(in, r.cameras, r.frames, &frame, &failed)
+                               : ReadTextFrame(in, r.cameras, startsLine, r.frames, &frame, &failed);
     if (!read) {
-      // Zero bytes where a frame should start end the data when nothing else
-      // follows; anything else is damage.
-      r.whole = EmptyFrom(bytes, start, r.binary);
+      // A recorder's header cut off by the end ends the data; so do zero
+      // bytes where a frame should start when nothing else follows; anything
+      // else is damage.
+      r.departs = failed == Failed::kDeparts;
+      r.whole = failed == Failed::kCutHeader || (failed == Failed::kUnread && EmptyFrom(bytes, start, r.binary));
       return r;
     }
     if (frame.number == 0) {

@@ -9,7 +9,13 @@
 // camera count of 0 to 65535, number tokens of at most 32 characters and
 // coordinates of at most 256, coordinates a float holds, timecode texts of at
 // most 255 characters); whether a timecode text is one is asked of the
-// timecode parser, which has tests of its own.
+// timecode parser, which has tests of its own. It takes only the frames a
+// recorder writes, as a repair does: binary headers of 4 bytes or of 9 with
+// a timecode of no parts or of 4 (minutes and seconds below 60), text glob
+// counts and globs each on a line of their own, frame numbers on a line of
+// their own and within 2^24 of the frame before; and a recorder's frame
+// header that the end of the data cuts off ends the data, while a text
+// frame whose last number the end touches is cut in its body.
 #ifndef HDRMEND_TESTS_SUPPORT_REFERENCEREADER_H_
 #define HDRMEND_TESTS_SUPPORT_REFERENCEREADER_H_
 
@@ -44,6 +50,8 @@ struct ReferenceReading {
   std::vector<ReferenceFrame> frames;
   // Nothing but an empty tail follows them: the recording reads whole.
   bool whole = false;
+  // What follows them reads as a frame, but not one a recorder writes.
+  bool departs = false;
 };
 
 ReferenceReading ReadReference(const std::string& bytes);
