@@ -124,9 +124,6 @@ struct Sequence {
   int64_t last = 0;     // its number
   int64_t lastEnd = 0;  // where it ends
   int64_t maxStep = 1;
-  // Whether the numbers go up; when not known, any frame but one numbered 0
-  // continues.
-  bool ordered = true;
   // The smallest frame record the camera count allows, in bytes.
   int64_t smallest = 1;
 
@@ -143,7 +140,6 @@ struct Sequence {
   // Whether a frame numbered `next` goes on from one numbered `number` the
   // way the recording goes: a step forward no larger than those seen.
   bool continues(int64_t number, int64_t next) const {
-    if (!ordered) return next != 0;
     return next > number && next <= number + maxStep;
   }
 
@@ -184,6 +180,14 @@ class Budget {
   int64_t farReadsPaid_ = 0;
 };
 
+// A place where the recording goes on after damage, and whether the frame
+// kept last goes with the damage.
+struct Place {
+  int64_t at = -1;
+  bool lastGoes = false;
+  bool goesOnFromLast = false;  // its number fits the frames kept
+};
+
 // The search for the first place after damage from which frames read whole
 // again.
 class Search {
@@ -204,50 +208,114 @@ class Search {
                    : 2 + std::max<int64_t>(1, 2 * static_cast<int64_t>(cameras_));
   }
 
-  // The first place in [from, until) where a frame fits the sequence, reads
-  // whole, and is followed by a frame that continues it or by the end of the
-  // data; -1 when there is none. Places before `split` are judged against
-  // `before`, the others against `after`.
-  int64_t find(int64_t from, int64_t split, const Sequence& before, const Sequence& after,
-               int64_t until = INT64_MAX) {
+  // The first place in [from, until) where a frame of the form reads whole
+  // and the recording goes on from it: the frame after it goes on from it
+  // (one step forward at most) or the data ends; and
+  //  - at `damage` or after, its number fits `kept`: the frames kept go on;
+  //  - or, with `without` given (the frames kept but the last, which may
+  //    have read on past its end), before `damage`, or after it where the
+  //    number is no higher than the last frame kept, or while `without`
+  //    holds no frame, its number fits `without`: the last frame kept goes;
+  //  - or, at `damage` or after, its number is above the last frame kept
+  //    however far, and two frames go on from it: a stretch of frames was
+  //    lost whole, or the numbers jumped.
+  // The end of the data will do for the frame after only where a frame
+  // kept bounds the number (in the first case, and in the second for frames
+  // inside the last one kept), and for a text frame that starts a line.
+  // Where nothing is known of the sequence, any step the form allows goes
+  // on, backwards too.
+  void takeAnyStep() { anyStep_ = true; }
+
+  Place find(int64_t from, int64_t until, int64_t damage, const Sequence& kept,
+             const Sequence* without) {
     int previous = from > 0 ? bytes_.at(from - 1) : '\n';
+    bool lineStart = previous == '\n' || previous == '\r';
     for (int64_t p = from; p < until; ++p) {
       const int c = bytes_.at(p);
-      if (c < 0) return -1;
+      if (c < 0) break;
       budget_.passed(1);
       // A text frame starts with its number, where no number token was going
       // on (the line end before it may be lost with the frame before).
       const bool candidate = binary_ ? c == 4 || c == 9 : IsDigitOrSign(c) && !InNumber(previous);
+      const bool startsLine = lineStart;
+      if (c != ' ' && c != '\t') lineStart = c == '\n' || c == '\r';
       previous = c;
       if (!candidate) continue;
-      const Sequence& sequence = p < split ? before : after;
-      if (binary_ ? BinaryFramesAt(p, sequence) : TextFramesAt(p, sequence)) return p;
+      int64_t number = 0;
+      if (!(binary_ ? BinaryNumber(p, &number) : TextNumber(p, &number))) continue;
+      const bool inside = p < damage;
+      const bool goesOn = !inside && kept.admits(number, p);
+      const bool lastGoes = without != nullptr && without->admits(number, p) &&
+                            (inside || number <= kept.last || !without->any);
+      const bool jump = !inside && kept.any && number > kept.last;
+      if (!goesOn && !lastGoes && !jump) continue;
+      // The end of the data is too little to go on where any number would
+      // have done, where the frame kept last goes although the damage lies
+      // behind it, or where the numbers leap.
+      const int frames = goesOn || lastGoes ? 1 : 2;
+      const bool endWillDo = (binary_ || startsLine) &&
+                             (goesOn ? kept.any : lastGoes && inside && without->any);
+      if (binary_ ? BinaryFramesGoOn(p, frames, kept.maxStep, endWillDo)
+                  : TextFramesGoOn(p, frames, kept.maxStep, endWillDo)) {
+        return {p, !goesOn && lastGoes, goesOn};
+      }
     }
-    return -1;
+    return {};
   }
 
  private:
   static bool IsDigitOrSign(int c) { return (c >= '0' && c <= '9') || c == '+' || c == '-'; }
-  static bool InNumber(int c) { return IsDigitOrSign(c) || c == '.' || c == 'e' || c == 'E'; }
+  // A timecode's parts are no frame numbers either.
+  static bool InNumber(int c) {
+    return IsDigitOrSign(c) || c == '.' || c == 'e' || c == 'E' || c == ':' || c == ';' ||
+           c == '/';
+  }
 
-  // A binary frame at `at` that fits `sequence`, judged from its bytes: its
-  // header and number first, which cost nothing, then its camera records,
-  // then the frame after it.
-  bool BinaryFramesAt(int64_t at, const Sequence& sequence) {
+  // Whether a frame numbered `next` goes on from one numbered `number`.
+  bool Steps(int64_t number, int64_t next, int64_t step) const {
+    if (anyStep_) {
+      return ZrRDFrameNumberInForm(static_cast<int32_t>(number), static_cast<int32_t>(next));
+    }
+    return next > number && next <= number + step;
+  }
+
+  // The number of a binary frame header of the form at `at`, which costs
+  // nothing to look at.
+  bool BinaryNumber(int64_t at, int64_t* number) {
     unsigned char header[10];
     const int64_t got = bytes_.read(at, sizeof header, reinterpret_cast<char*>(header));
     if (!WholeHeaderInForm(header, got)) return false;
-    const int32_t number = Le32(header + 1);
-    if (!sequence.admits(number, at)) return false;
-    const int64_t end = BinaryFrameEnd(at + 1 + header[0]);
-    if (end < 0) return false;
-    if (bytes_.emptyFrom(end, false)) return true;
-    const int64_t next = bytes_.read(end, sizeof header, reinterpret_cast<char*>(header));
-    if (!WholeHeaderInForm(header, next)) return false;
-    const int32_t following = Le32(header + 1);
-    // A frame numbered 0 ends the data when only an empty tail follows it.
-    if (following == 0) return bytes_.emptyFrom(end + 1 + header[0], false);
-    return sequence.continues(number, following);
+    *number = Le32(header + 1);
+    return *number != 0;
+  }
+
+  // Whether binary frames read whole from `at`, `frames` of them each going
+  // on from the one before by `step` at most, followed by a frame header
+  // going on from the last, or, if `endWillDo`, by the end of the data (then
+  // fewer will do).
+  bool BinaryFramesGoOn(int64_t at, int frames, int64_t step, bool endWillDo) {
+    unsigned char header[10];
+    for (int k = 0; k < frames; ++k) {
+      bytes_.read(at, sizeof header, reinterpret_cast<char*>(header));
+      const int32_t number = Le32(header + 1);
+      const int64_t end = BinaryFrameEnd(at + 1 + header[0]);
+      if (end < 0) return false;
+      // A frame that ends inside a run of zeros at the end could be made of
+      // them: where nothing follows to go on from it, its last byte must be
+      // no zero.
+      char lastByte = 0;
+      if (bytes_.emptyFrom(end, false)) {
+        return endWillDo && bytes_.read(end - 1, 1, &lastByte) == 1 && lastByte != 0;
+      }
+      const int64_t got = bytes_.read(end, sizeof header, reinterpret_cast<char*>(header));
+      if (!WholeHeaderInForm(header, got)) return false;
+      const int32_t next = Le32(header + 1);
+      // A frame numbered 0 ends the data when only an empty tail follows it.
+      if (next == 0) return endWillDo && bytes_.emptyFrom(end + 1 + header[0], false);
+      if (!Steps(number, next, step)) return false;
+      at = end;
+    }
+    return true;
   }
 
   // Where the camera records from `at` end, when all their bytes are there;
@@ -269,38 +337,41 @@ class Search {
     return whole ? next : -1;
   }
 
-  // A text frame at `at` that fits `sequence`: its header line judged from
-  // its bytes first, then the frame read by the reader, then the frame after
-  // it. The reader's buffer holds what is near, so a frame close to the last
-  // one read costs no reading again.
-  bool TextFramesAt(int64_t at, const Sequence& sequence) {
-    if (!TextHeaderCouldStart(at, sequence)) return false;
+  // BinaryFramesGoOn() for text, the frames read by the reader. The
+  // reader's buffer holds what is near, so a frame close to the last one read
+  // costs no reading again.
+  bool TextFramesGoOn(int64_t at, int frames, int64_t step, bool endWillDo) {
     // A walk through the reader cannot be stopped half-way: it is paid for
     // afterwards, and none starts while the budget is used up.
     if (!budget_.left()) return false;
     const ZnMessage* mark = ZnMessages.first();
-    bool whole = false;
+    bool goesOn = false;
     std::string why;
     if (reader_.resumeAt(at)) {
-      const int number = reader_.nextFrameNumber();
-      if (sequence.admits(number, at) && !reader_.headerCutOff() && reader_.headerInForm(&why) &&
-          reader_.skipFrame(&why) && why.empty()) {
+      int number = reader_.nextFrameNumber();
+      bool inForm = !reader_.headerCutOff() && reader_.headerInForm(&why);
+      for (int k = 0; k < frames && inForm; ++k) {
+        if (!reader_.skipFrame(&why) || !why.empty()) break;
         const int next = reader_.nextFrameNumber();
-        whole = next == 0 || reader_.headerCutOff()
-                    ? reader_.atEndOfData()
-                    : reader_.headerInForm(&why) && sequence.continues(number, next);
+        if (next == 0 || reader_.headerCutOff()) {
+          goesOn = endWillDo && reader_.atEndOfData();
+          break;
+        }
+        inForm = reader_.headerInForm(&why) && Steps(number, next, step);
+        goesOn = inForm && k + 1 == frames;
+        number = next;
       }
     }
     budget_.spend(std::max<int64_t>(reader_.position() - at, 0), bytes_);
     ZnMessages.removeNewerThan(mark);
-    return whole;
+    return goesOn;
   }
 
-  // Whether a text frame header line could start at `at`, from its bytes: a
-  // number that fits `sequence`, then the end of the line, or blanks and the
-  // first part of a timecode (digits and a colon). Spares the reader the
-  // lines that are no frame header.
-  bool TextHeaderCouldStart(int64_t at, const Sequence& sequence) {
+  // The number of a text frame header line that could start at `at`, from
+  // its bytes: a number, then the end of the line, or blanks and the first
+  // part of a timecode (digits and a colon). Spares the reader the lines
+  // that are no frame header.
+  bool TextNumber(int64_t at, int64_t* number) {
     char line[64];
     const int64_t got = bytes_.read(at, sizeof line, line);
     int k = 0;
@@ -313,7 +384,8 @@ class Search {
       ++k;
     }
     if (k == digits) return false;
-    if (!sequence.admits(negative ? -value : value, at)) return false;
+    *number = negative ? -value : value;
+    if (*number == 0 || *number < INT32_MIN || *number > INT32_MAX) return false;
     while (k < got && (line[k] == ' ' || line[k] == '\t')) ++k;
     if (k == got || line[k] == '\n' || line[k] == '\r') return true;
     const int first = k;
@@ -326,6 +398,7 @@ class Search {
   const bool binary_;
   const int cameras_;
   Budget budget_;
+  bool anyStep_ = false;
 };
 
 }  // namespace
@@ -367,31 +440,27 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
     unconfirmed = false;
     return true;
   };
-  // The last frame kept goes when frames that go on from the frame before it
-  // start inside it: it read on past its end (its camera records lost
-  // bytes, or its header's size changed). Searched up to `until`.
-  auto framesInsideLast = [&](int64_t until) -> int64_t {
-    if (!unconfirmed || !canResume) return -1;
-    return search.find(lastStart + 1, until, beforeLast, sequence, until);
-  };
+
   for (;;) {
     const ZnMessage* mark = ZnMessages.first();
     const int64_t at = reader.position();
     int number = reader.nextFrameNumber();
     std::string why;
-    const bool headerRead = (number != 0 || !ZnMessages.errorPending()) && !reader.headerCutOff();
+    const bool headerRead = number != 0 && !reader.headerCutOff();
     const bool ofForm = headerRead && reader.headerInForm(&why) &&
-                        (number == 0 || !sequence.any ||
+                        (!sequence.any ||
                          ZrRDFrameNumberInForm(static_cast<int32_t>(sequence.last), number, &why));
-    if (ofForm && number != 0 && unconfirmed && canResume &&
+    if (ofForm && unconfirmed && canResume &&
         !sequence.continues(sequence.last, number)) {
-      // A jump in the numbers, or the last frame read on into others.
-      const int64_t inside = framesInsideLast(at);
+      // A jump in the numbers, or the last frame read on into others: it
+      // goes when frames that go on from the frame before it start inside it
+      // (its camera records lost bytes, or its header's size changed).
+      const Place inside = search.find(lastStart + 1, at, at, sequence, &beforeLast);
       ZnMessages.removeNewerThan(mark);
-      if (inside >= 0) {
+      if (inside.at >= 0) {
         --runFrames;
         sequence = beforeLast;
-        if (!drop(lastStart, inside, "Frames that read whole start inside the frame read here")) {
+        if (!drop(lastStart, inside.at, "Frames that read whole start inside the frame read here")) {
           return false;
         }
         continue;
@@ -403,7 +472,7 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
     std::string reason;
     if (headerRead && !ofForm) {
       reason = "A frame not of the form a recorder writes: " + why;
-    } else if (number != 0 && headerRead) {
+    } else if (headerRead) {
       if (reader.skipFrame(&why) && why.empty()) {
         ZnMessages.removeNewerThan(mark);
         beforeLast = sequence;
@@ -426,14 +495,22 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
       }
     }
     ZnMessages.removeNewerThan(mark);
+    // The frame kept last may itself be damaged: one whose camera records
+    // lost bytes reads on into the frames behind, one whose number changed
+    // leaves the frames after it no room.
     int64_t start = at;
-    int64_t resume = framesInsideLast(at);
-    if (resume >= 0) {
+    Place place;
+    if (canResume) {
+      place = unconfirmed ? search.find(lastStart + 1, INT64_MAX, at, sequence, &beforeLast)
+                          : search.find(at + 1, INT64_MAX, at, sequence, nullptr);
+    }
+    const int64_t resume = place.at;
+    // A first frame that no frame after it goes on from is no more likely a
+    // frame than the damage behind it.
+    if (place.lastGoes || (unconfirmed && !beforeLast.any && !place.goesOnFromLast)) {
       start = lastStart;
       sequence = beforeLast;
       --runFrames;
-    } else if (canResume) {
-      resume = search.find(at + 1, at, sequence, sequence);
     }
     if (resume < 0) {
       // Nothing reads whole behind the damage: it runs to the end, which a
@@ -452,16 +529,16 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
 int64_t ZrRDFindFrames(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, int64_t from,
                        int64_t floor) {
   Search search(reader, bytesAt);
+  search.takeAnyStep();
   Sequence sequence;
   sequence.smallest = search.smallestFrame();
-  sequence.ordered = false;
   if (floor != INT64_MIN) {
     sequence.any = true;
     sequence.last = std::max<int64_t>(floor, INT32_MIN);
     sequence.lastEnd = from;
     sequence.maxStep = INT32_MAX;
   }
-  return search.find(from, from, sequence, sequence);
+  return search.find(from, INT64_MAX, from, sequence, nullptr).at;
 }
 
 bool ZrRDCopySalvaged(ZrRDFileReader& reader, ZrRDFileWriter& writer, const ZrRDSalvagePlan& plan,
