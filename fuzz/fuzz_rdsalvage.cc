@@ -13,10 +13,11 @@
 //    the frames the plan counts for it, whole; a run after damage starts
 //    with a frame numbered above the last frame kept before it;
 //  - every kept frame is a frame of the undamaged recording, in its order:
-//    intact (it reads as that frame), or changed where it stands (it starts where that
-//    frame started: the encodings carry no check, so bytes changed inside a
-//    frame that still reads whole in the recorder's form are kept as they
-//    read);
+//    intact (it reads as that frame), or changed where it stands (that frame
+//    started between the unchanged bytes around its start, and unchanged
+//    bytes begin again within its header): the encodings carry no check, so
+//    bytes changed or lost inside a frame that still reads whole in the
+//    recorder's form are kept as they read;
 //  - an undamaged recording loses nothing;
 //  - the copy reads whole and holds the kept frames, in order.
 #include <cstddef>
@@ -227,15 +228,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       size_t j = next;
       while (j < was.size() && !SameFrame(read.frames[0], was[j])) ++j;
       if (j == was.size()) {
-        // Not intact: it must start where a frame started, changed where it
-        // stands: between the bytes of the recording that remain on either
-        // side of its start.
+        // Not intact: it must stand where a frame stood, changed: a frame of
+        // the recording started between the bytes that remain unchanged on
+        // either side of its start, and those after it begin in its header.
+        auto unchanged = [&d](size_t q) {
+          return d.origin[q] >= 0 &&
+                 d.bytes[q] == d.original[static_cast<size_t>(d.origin[q])];
+        };
         int64_t before = -1;
-        for (size_t q = static_cast<size_t>(start); q-- > 0 && before < 0;) before = d.origin[q];
-        int64_t after = INT64_MAX;
-        for (size_t q = static_cast<size_t>(start); q < d.origin.size() && after == INT64_MAX; ++q) {
-          if (d.origin[q] >= 0) after = d.origin[q];
+        for (size_t q = static_cast<size_t>(start); q-- > 0;) {
+          if (unchanged(q)) {
+            before = d.origin[q];
+            break;
+          }
         }
+        size_t firstKept = static_cast<size_t>(start);
+        while (firstKept < d.bytes.size() && !unchanged(firstKept)) ++firstKept;
+        const size_t headerEnd =
+            binary ? static_cast<size_t>(start) + 1 + static_cast<unsigned char>(bytes[start])
+                   : bytes.find('\n', static_cast<size_t>(start));
+        FUZZ_CHECK(firstKept < headerEnd && firstKept < static_cast<size_t>(end));
+        const int64_t after = d.origin[firstKept];
         j = next;
         while (j < was.size() && !(before < static_cast<int64_t>(d.frames[j]) &&
                                    static_cast<int64_t>(d.frames[j]) <= after)) {

@@ -57,11 +57,10 @@ class Bytes {
     return static_cast<unsigned char>(block_[at - start_]);
   }
 
-  // Whether nothing but an empty tail follows `at`: zero bytes, and in text
-  // white space too. The answer holds for every place up to the first byte
-  // that is not empty, which is kept, so that a run of zeros is read once
-  // however many candidates end in it.
-  bool emptyFrom(int64_t at, bool text) {
+  // Whether nothing but zero bytes follow `at`. The answer holds for every
+  // place up to the first byte that is not zero, which is kept, so that a run
+  // of zeros is read once however many candidates end in it.
+  bool emptyFrom(int64_t at) {
     if (at >= emptyStart_ && at <= emptyEnd_) return emptyEnd_ == kEnd;
     char chunk[4096];
     for (int64_t k = at;;) {
@@ -73,8 +72,7 @@ class Bytes {
         return true;
       }
       for (int64_t i = 0; i < got; ++i) {
-        const char c = chunk[i];
-        if (c != 0 && !(text && (c == ' ' || (c >= '\t' && c <= '\r')))) {
+        if (chunk[i] != 0) {
           emptyStart_ = at;
           emptyEnd_ = k + i;
           return false;
@@ -124,6 +122,7 @@ struct Sequence {
   int64_t last = 0;     // its number
   int64_t lastEnd = 0;  // where it ends
   int64_t maxStep = 1;
+  bool timecode = false;  // the last frame kept carries one
   // The smallest frame record the camera count allows, in bytes.
   int64_t smallest = 1;
 
@@ -143,10 +142,11 @@ struct Sequence {
     return next > number && next <= number + maxStep;
   }
 
-  void keep(int64_t number, int64_t at, int64_t end) {
+  void keep(int64_t number, bool withTimecode, int64_t at, int64_t end) {
     if (any && at == lastEnd && number - last > maxStep) maxStep = number - last;
     any = true;
     last = number;
+    timecode = withTimecode;
     lastEnd = end;
   }
 };
@@ -219,6 +219,8 @@ class Search {
   //  - or, at `damage` or after, its number is above the last frame kept
   //    however far, and two frames go on from it: a stretch of frames was
   //    lost whole, or the numbers jumped.
+  // Every frame of these carries a timecode, or none does, as the frame
+  // kept last (`without`'s last where the last frame kept goes).
   // The end of the data will do for the frame after only where a frame
   // kept bounds the number (in the first case, and in the second for frames
   // inside the last one kept), and for a text frame that starts a line.
@@ -242,12 +244,18 @@ class Search {
       previous = c;
       if (!candidate) continue;
       int64_t number = 0;
-      if (!(binary_ ? BinaryNumber(p, &number) : TextNumber(p, &number))) continue;
+      bool timecode = false;
+      if (!(binary_ ? BinaryNumber(p, &number, &timecode) : TextNumber(p, &number, &timecode))) {
+        continue;
+      }
+      // A recording's frames carry a timecode all or none.
+      const bool likeKept = !kept.any || kept.timecode == timecode;
       const bool inside = p < damage;
-      const bool goesOn = !inside && kept.admits(number, p);
+      const bool goesOn = !inside && likeKept && kept.admits(number, p);
       const bool lastGoes = without != nullptr && without->admits(number, p) &&
+                            (!without->any || without->timecode == timecode) &&
                             (inside || number <= kept.last || !without->any);
-      const bool jump = !inside && kept.any && number > kept.last;
+      const bool jump = !inside && likeKept && kept.any && number > kept.last;
       if (!goesOn && !lastGoes && !jump) continue;
       // The end of the data is too little to go on where any number would
       // have done, where the frame kept last goes although the damage lies
@@ -255,8 +263,8 @@ class Search {
       const int frames = goesOn || lastGoes ? 1 : 2;
       const bool endWillDo = (binary_ || startsLine) &&
                              (goesOn ? kept.any : lastGoes && inside && without->any);
-      if (binary_ ? BinaryFramesGoOn(p, frames, kept.maxStep, endWillDo)
-                  : TextFramesGoOn(p, frames, kept.maxStep, endWillDo)) {
+      if (binary_ ? BinaryFramesGoOn(p, frames, kept.maxStep, endWillDo, timecode)
+                  : TextFramesGoOn(p, frames, kept.maxStep, endWillDo, timecode)) {
         return {p, !goesOn && lastGoes, goesOn};
       }
     }
@@ -279,21 +287,25 @@ class Search {
     return next > number && next <= number + step;
   }
 
-  // The number of a binary frame header of the form at `at`, which costs
-  // nothing to look at.
-  bool BinaryNumber(int64_t at, int64_t* number) {
+  // Whether a binary frame header of the form holds a timecode.
+  static bool WithTimecode(const unsigned char* header) { return header[0] == 9 && header[5] != 0; }
+
+  // The number of a binary frame header of the form at `at`, and whether it
+  // holds a timecode, which cost nothing to look at.
+  bool BinaryNumber(int64_t at, int64_t* number, bool* timecode) {
     unsigned char header[10];
     const int64_t got = bytes_.read(at, sizeof header, reinterpret_cast<char*>(header));
     if (!WholeHeaderInForm(header, got)) return false;
     *number = Le32(header + 1);
+    *timecode = WithTimecode(header);
     return *number != 0;
   }
 
   // Whether binary frames read whole from `at`, `frames` of them each going
-  // on from the one before by `step` at most, followed by a frame header
-  // going on from the last, or, if `endWillDo`, by the end of the data (then
-  // fewer will do).
-  bool BinaryFramesGoOn(int64_t at, int frames, int64_t step, bool endWillDo) {
+  // on from the one before by `step` at most, with a timecode or without as
+  // `timecode` says, followed by a frame header going on from the last, or,
+  // if `endWillDo`, by the end of the data (then fewer will do).
+  bool BinaryFramesGoOn(int64_t at, int frames, int64_t step, bool endWillDo, bool timecode) {
     unsigned char header[10];
     for (int k = 0; k < frames; ++k) {
       bytes_.read(at, sizeof header, reinterpret_cast<char*>(header));
@@ -304,15 +316,15 @@ class Search {
       // them: where nothing follows to go on from it, its last byte must be
       // no zero.
       char lastByte = 0;
-      if (bytes_.emptyFrom(end, false)) {
+      if (bytes_.emptyFrom(end)) {
         return endWillDo && bytes_.read(end - 1, 1, &lastByte) == 1 && lastByte != 0;
       }
       const int64_t got = bytes_.read(end, sizeof header, reinterpret_cast<char*>(header));
       if (!WholeHeaderInForm(header, got)) return false;
       const int32_t next = Le32(header + 1);
       // A frame numbered 0 ends the data when only an empty tail follows it.
-      if (next == 0) return endWillDo && bytes_.emptyFrom(end + 1 + header[0], false);
-      if (!Steps(number, next, step)) return false;
+      if (next == 0) return endWillDo && bytes_.emptyFrom(end + 1 + header[0]);
+      if (!Steps(number, next, step) || WithTimecode(header) != timecode) return false;
       at = end;
     }
     return true;
@@ -340,7 +352,7 @@ class Search {
   // BinaryFramesGoOn() for text, the frames read by the reader. The
   // reader's buffer holds what is near, so a frame close to the last one read
   // costs no reading again.
-  bool TextFramesGoOn(int64_t at, int frames, int64_t step, bool endWillDo) {
+  bool TextFramesGoOn(int64_t at, int frames, int64_t step, bool endWillDo, bool timecode) {
     // A walk through the reader cannot be stopped half-way: it is paid for
     // afterwards, and none starts while the budget is used up.
     if (!budget_.left()) return false;
@@ -349,15 +361,17 @@ class Search {
     std::string why;
     if (reader_.resumeAt(at)) {
       int number = reader_.nextFrameNumber();
-      bool inForm = !reader_.headerCutOff() && reader_.headerInForm(&why);
+      bool inForm = number != 0 && !reader_.headerCutOff() && reader_.headerInForm(&why);
       for (int k = 0; k < frames && inForm; ++k) {
         if (!reader_.skipFrame(&why) || !why.empty()) break;
-        const int next = reader_.nextFrameNumber();
+        int nextTimecode = -1;
+        const int next = reader_.nextFrameNumber(&nextTimecode);
         if (next == 0 || reader_.headerCutOff()) {
           goesOn = endWillDo && reader_.atEndOfData();
           break;
         }
-        inForm = reader_.headerInForm(&why) && Steps(number, next, step);
+        inForm = reader_.headerInForm(&why) && Steps(number, next, step) &&
+                 (nextTimecode >= 0) == timecode;
         goesOn = inForm && k + 1 == frames;
         number = next;
       }
@@ -371,7 +385,7 @@ class Search {
   // its bytes: a number, then the end of the line, or blanks and the first
   // part of a timecode (digits and a colon). Spares the reader the lines
   // that are no frame header.
-  bool TextNumber(int64_t at, int64_t* number) {
+  bool TextNumber(int64_t at, int64_t* number, bool* timecode) {
     char line[64];
     const int64_t got = bytes_.read(at, sizeof line, line);
     int k = 0;
@@ -387,7 +401,8 @@ class Search {
     *number = negative ? -value : value;
     if (*number == 0 || *number < INT32_MIN || *number > INT32_MAX) return false;
     while (k < got && (line[k] == ' ' || line[k] == '\t')) ++k;
-    if (k == got || line[k] == '\n' || line[k] == '\r') return true;
+    *timecode = !(k == got || line[k] == '\n' || line[k] == '\r');
+    if (!*timecode) return true;
     const int first = k;
     while (k < got && line[k] >= '0' && line[k] <= '9') ++k;
     return k > first && k < got && (line[k] == ':' || line[k] == ';');
@@ -444,7 +459,8 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
   for (;;) {
     const ZnMessage* mark = ZnMessages.first();
     const int64_t at = reader.position();
-    int number = reader.nextFrameNumber();
+    int timecode = -1;
+    int number = reader.nextFrameNumber(&timecode);
     std::string why;
     const bool headerRead = number != 0 && !reader.headerCutOff();
     const bool ofForm = headerRead && reader.headerInForm(&why) &&
@@ -466,7 +482,7 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
         continue;
       }
       reader.resumeAt(at);
-      number = reader.nextFrameNumber();
+      number = reader.nextFrameNumber(&timecode);
     }
     if (ofForm) unconfirmed = false;
     std::string reason;
@@ -476,7 +492,7 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
       if (reader.skipFrame(&why) && why.empty()) {
         ZnMessages.removeNewerThan(mark);
         beforeLast = sequence;
-        sequence.keep(number, at, reader.position());
+        sequence.keep(number, timecode >= 0, at, reader.position());
         lastStart = at;
         unconfirmed = true;
         ++runFrames;
