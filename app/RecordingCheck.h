@@ -10,13 +10,21 @@
 
 #include <string>
 
-enum class CheckVerdict { kOk = 0, kNeedsRepair = 1, kDamaged = 2 };
+// kUnreadable: what cannot be read as a recording at all (missing, no regular
+// file, no permission, no file header), where kDamaged is a recording whose
+// data is damaged.
+enum class CheckVerdict { kOk, kNeedsRepair, kDamaged, kUnreadable };
+
+// The exit status a verdict asks for, as cmp gives them: 0, 1, or 2 for
+// trouble.
+int CheckStatus(CheckVerdict verdict);
 
 // Checks the file at `path`. *line gets the verdict's line without its line
-// feed: "<path>: ok (<frames> frames)", "<path>: needs repair (header
-// <specified>, frames <counted>)" or "<path>: damaged (<reason>)", the reason
-// being the newest message of the failure without its full stop, in lower
-// case at its start.
+// feed, made by FileLine(): "<path>: ok (<frames> frames)", "<path>: needs
+// repair (header <specified>, frames <counted>)", "<path>: damaged
+// (<reason>)" or "<path>: unreadable (<reason>)", the reason being the
+// newest message of the failure without its full stop, in lower case at its
+// start.
 CheckVerdict CheckRecording(const char* path, std::string* line);
 
 #endif  // HDRMEND_APP_RECORDINGCHECK_H_

@@ -8,7 +8,7 @@
 #include "system/ZnPathUtils.h"
 
 bool CountRecording(SourceFile& source, const char* name, Progress& progress,
-                    RecordingCount* result, const ZnStr* refusal) {
+                    RecordingCount* result) {
   *result = RecordingCount();
   result->plain = !ZnFindCompressionExtension(source.path());
   std::unique_ptr<ZrRDFileReader> reader = source.reader();
@@ -17,7 +17,7 @@ bool CountRecording(SourceFile& source, const char* name, Progress& progress,
     // file cut inside its own header delivers nothing at all) then adds its
     // report, which names the real cause. One stopped early on a file that
     // is merely no recording ends on its broken pipe, which is no failure.
-    reader->close();
+    result->decompressorFailed = !reader->close();
     return false;
   }
   result->headerRead = true;
@@ -44,18 +44,12 @@ bool CountRecording(SourceFile& source, const char* name, Progress& progress,
   }
   progress.end();
   const bool whole = result->end == ZrRDCountEnd::kClean;
-  if (!whole && refusal != nullptr && result->end != ZrRDCountEnd::kFrameDamaged) {
-    // Frames that only read as frames are damage the salvage cuts out.
-    if (result->end == ZrRDCountEnd::kNotInForm) {
-      ZnReportError("Run 'hdrmend --salvage' to keep the frames that read whole.");
-    }
-    ZnReportError(*refusal);
-  }
   // A decompressor that failed is the real cause of what it delivered: all of
   // its data is read, so that closing learns its verdict.
   if (!whole) reader->drain();
   // Closing tells whether a decompressor delivered all of its data; a
   // truncated compressed file must not be taken for a short recording.
   const bool sound = reader->close();
+  result->decompressorFailed = !sound;
   return whole && sound && !ZnMessages.errorPending();
 }

@@ -13,8 +13,6 @@
 
 #include <cstdint>
 
-#include "foundation/ZnStr.h"
-
 #include "app/Progress.h"
 #include "app/SourceFile.h"
 #include "rawdata/ZrRDFormat.h"
@@ -28,15 +26,18 @@ struct RecordingCount {
   bool plain = false;  // no decompressor: the frames lie in the file as counted
   ZrRDCountEnd end = ZrRDCountEnd::kClean;
   ZrRDCount count;
+  bool decompressorFailed = false;  // closing the reader failed: a decompressor did
+
+  // After a failed count: whether the cause is damage to a recording whose
+  // header reads, from which a salvage keeps the frames that read whole.
+  bool salvageable() const {
+    return headerRead && end != ZrRDCountEnd::kTooManyFrames && end != ZrRDCountEnd::kStopped;
+  }
 };
 
 // True when the recording reads whole to its end (and its decompressor, if
-// any, succeeded). `name` names the file in the status line. `refusal`, when
-// given, is reported when the count fails for damage other than a frame that
-// cannot be read (a frame's own messages say what it is), under a
-// decompressor's failure; for a frame of no recorder's form, over the advice
-// to salvage the recording.
+// any, succeeded). `name` names the file in the status line.
 bool CountRecording(SourceFile& source, const char* name, Progress& progress,
-                    RecordingCount* result, const ZnStr* refusal = nullptr);
+                    RecordingCount* result);
 
 #endif  // HDRMEND_APP_RECORDINGCOUNT_H_

@@ -14,6 +14,7 @@
 
 #include "app/FrameCountRepair.h"
 #include "app/Progress.h"
+#include "app/Refusal.h"
 #include "app/SourceFile.h"
 #include "app/TemporaryCopy.h"
 #include "foundation/ZnMessage.h"
@@ -157,20 +158,24 @@ class KeptOriginal {
   int slot_ = -1;
 };
 
-int Refuse(const ZnStr& name) {
-  ZnReportError("Unable to salvage \"%s\".  The file was not changed.", name.c_str());
-  ZnFlushMessages();
-  return 1;
-}
-
 }  // namespace
 
-int SalvageRecording(const char* program, const char* path) {
+RepairOutcome SalvageRecording(const char* program, const char* path) {
+  const auto refuse = [path] {
+    PrintRefusal("salvage", path);
+    return RepairOutcome::kRefused;
+  };
   const ZnStr name = SourceFile::Followed(path);
   SourceFile source;
-  if (!source.open(name)) {
-    ZnFlushMessages();
-    return 1;
+  if (!source.open(name)) return refuse();
+  // The original is replaced, so it is kept first; unless what was read is
+  // the compressed form of a plain name, which stays as it is.
+  const bool replacesOriginal = source.path() == name;
+  const ZnStr kept = OriginalName(name);
+  if (replacesOriginal && !TemporaryCopy::NameFits(kept)) {
+    ZnReportError(ZnStr("The original cannot be kept as \"") + ZnBaseName(kept) +
+                  "\": the name is longer than the file system takes.");
+    return refuse();
   }
   const bool compressed = ZnFindCompressionExtension(source.path());
   {
@@ -183,7 +188,7 @@ int SalvageRecording(const char* program, const char* path) {
     if (whole) reader->drain();
     const bool sound = reader->close();
     ZnClearMessages();
-    if (whole && sound) return RepairFrameCount(program, path);
+    if (whole && sound) return RepairFrameCount(program, path, true);
   }
   ZrRDSalvagePlan plan;
   int specified = 0;
@@ -195,7 +200,7 @@ int SalvageRecording(const char* program, const char* path) {
     if (ZnMessages.errorPending()) {
       // No file header, nothing to salvage.
       reader->close();
-      return Refuse(name);
+      return refuse();
     }
     specified = reader->frameCount();
     binary = reader->isBinary();
@@ -210,7 +215,7 @@ int SalvageRecording(const char* program, const char* path) {
     progress.end();
     if (!planned) {
       reader->close();
-      return Refuse(name);
+      return refuse();
     }
     // A decompressor that failed lost what it did not deliver, even where
     // the frames it delivered end cleanly.
@@ -224,19 +229,17 @@ int SalvageRecording(const char* program, const char* path) {
     ZnMessages.removeNewerThan(mark);
   }
   // An undamaged recording is repaired as the repair does it.
-  if (plan.dropped.empty() && decompressorFailure.empty()) return RepairFrameCount(program, path);
+  if (plan.dropped.empty() && decompressorFailure.empty()) {
+    return RepairFrameCount(program, path, true);
+  }
   if (plan.frames == 0) {
     ZnReportError("No frame of \"%s\" reads whole.", source.path().c_str());
-    return Refuse(name);
+    return refuse();
   }
-  // The original is replaced, so it is kept first; unless what was read is
-  // the compressed form of a plain name, which stays as it is.
-  const bool replacesOriginal = source.path() == name;
-  const ZnStr kept = OriginalName(name);
   struct stat existing;
   if (replacesOriginal && lstat(kept.c_str(), &existing) == 0) {
     ZnReportError("\"%s\" exists; the original cannot be kept there.", kept.c_str());
-    return Refuse(name);
+    return refuse();
   }
 
   std::cerr << specified << " frames specified in the file\n";
@@ -255,7 +258,7 @@ int SalvageRecording(const char* program, const char* path) {
   TemporaryCopy copy;
   if (ZnMessages.errorPending() || !copy.create(name)) {
     reader->close();
-    return Refuse(name);
+    return refuse();
   }
   const ZrRDFormat format = binary ? ZrRDFormat::Binary : ZrRDFormat::Text;
   bool written = false;
@@ -279,13 +282,13 @@ int SalvageRecording(const char* program, const char* path) {
   if (written) ZnMessages.removeNewerThan(mark);
   if (!written || !copy.finish(source.status())) {
     copy.discard();
-    return Refuse(name);
+    return refuse();
   }
 
   KeptOriginal original;
   if (replacesOriginal && !original.keep(kept, source)) {
     copy.discard();
-    return Refuse(name);
+    return refuse();
   }
   // The copy takes the recording's place and the kept original stays, both
   // or neither, whatever signal comes.
@@ -293,7 +296,7 @@ int SalvageRecording(const char* program, const char* path) {
   const bool replaced = copy.commit(program);
   if (replaced) original.settle();
   ZnUnblockInterrupts();
-  if (!replaced) return 1;
+  if (!replaced) return refuse();
   ZnStr directory = ZnDirName(name);
   if (directory.length() == 0) directory = ".";
   const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -305,5 +308,5 @@ int SalvageRecording(const char* program, const char* path) {
   if (replacesOriginal) {
     std::cerr << "The original was kept as \"" << kept.c_str() << "\".\n";
   }
-  return 0;
+  return RepairOutcome::kRepaired;
 }

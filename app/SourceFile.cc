@@ -32,6 +32,12 @@ bool Regular(const ZnStr& path, const struct stat& status) {
   return false;
 }
 
+void ReportErrorNumber(int error) {
+  char* text = ZnErrorText(error);
+  ZnReportError("%s.", text != nullptr ? text : "Unknown error");
+  free(text);
+}
+
 }  // namespace
 
 ZnStr SourceFile::Followed(const char* path) {
@@ -49,8 +55,20 @@ SourceFile::~SourceFile() {
 }
 
 bool SourceFile::open(const ZnStr& name) {
-  path_ = ZnCompressedVariant(name);
   struct stat status;
+  // A link that leads nowhere is not a name that does not exist: reading its
+  // compressed form would replace the link by a regular file.
+  if (lstat(name.c_str(), &status) == 0 && S_ISLNK(status.st_mode) &&
+      stat(name.c_str(), &status) != 0) {
+    ReportErrorNumber(errno);
+    char target[PATH_MAX + 1] = {};
+    const ssize_t length = readlink(name.c_str(), target, PATH_MAX);
+    ZnReportError(ZnStr("\"") + name + "\" is a symbolic link to \"" +
+                  (length > 0 ? ZnStr(target, static_cast<int>(length)) : ZnStr("")) +
+                  "\", which cannot be followed.");
+    return false;
+  }
+  path_ = ZnCompressedVariant(name);
   // Looked at before anything opens it: opening a named pipe could block.
   if (stat(path_.c_str(), &status) == 0 && !Regular(path_, status)) return false;
   if (!ZnCanRead(path_.c_str())) return false;
@@ -61,10 +79,7 @@ bool SourceFile::open(const ZnStr& name) {
   if (noAccessTime_) fd_ = ::open(path_.c_str(), flags | O_NOATIME);
   if (fd_ < 0) fd_ = ::open(path_.c_str(), flags);
   if (fd_ < 0) {
-    const int error = errno;
-    char* text = ZnErrorText(error);
-    ZnReportError("%s.", text != nullptr ? text : "Unknown error");
-    free(text);
+    ReportErrorNumber(errno);
     ZnReportError("Unable to open \"%s\".", path_.c_str());
     return false;
   }

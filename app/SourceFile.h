@@ -37,9 +37,12 @@ class SourceFile {
   void leaveAccessTime() { noAccessTime_ = true; }
 
   // Opens the file that `name` stands for: `name` itself, or its ".gz" or
-  // ".Z" form when only that exists. Messages: those of ZnCanRead(), or
+  // ".Z" form when no file of that name exists (a symbolic link that leads
+  // nowhere is refused, not passed over). Messages: those of ZnCanRead(), or
   // "\"<file>\" is a named pipe, not a regular file." (a character device, a
-  // block device, a socket, a special file), or "<file> is a directory.".
+  // block device, a socket, a special file), or "<file> is a directory.", or
+  // "\"<name>\" is a symbolic link to \"<target>\", which cannot be
+  // followed." over the system's reason.
   bool open(const ZnStr& name);
 
   // A reader from the start of the file, for one pass. Its opening's

@@ -27,11 +27,18 @@ class TemporaryCopy {
   TemporaryCopy(const TemporaryCopy&) = delete;
   TemporaryCopy& operator=(const TemporaryCopy&) = delete;
 
+  // Whether the last part of `path` is no longer than the file system takes
+  // in its folder (fpathconf's _PC_NAME_MAX).
+  static bool NameFits(const ZnStr& path);
+
   // Creates the copy for `target`: the target's name, a dot and the process
   // id, with a compression extension kept last (take.raw.4711,
   // take.raw.4711.gz); when that name is taken, the same with "-1", "-2", ...
-  // after the process id. Messages: those of ZnCanWrite(); the system's
-  // reason and "Unable to open \"<copy>\"."; "Every name for a copy of
+  // after the process id. Where such a name would be longer than the folder
+  // takes, the target's name is cut short in it. Messages: the reason
+  // ZnCanWrite() gives for the folder ("Insufficient access to create file
+  // in \"<folder>\".  Check permissions."); the system's reason and "Unable
+  // to create a file beside \"<target>\"."; "Every name for a copy of
   // \"<target>\" is taken.".
   bool create(const ZnStr& target);
 
@@ -43,7 +50,8 @@ class TemporaryCopy {
   // Renames the copy over the target, with interrupts held off so that the
   // copy is either still registered for removal or already the recording.
   // On failure prints "<program>:rename <copy> to <target>: <reason>" (as
-  // perror does) and answers false; the complete copy stays.
+  // perror does), reports "The corrected copy was left as \"<copy>\"." and
+  // answers false; the complete copy stays.
   bool commit(const char* program);
 
   // Removes the copy, if it is still the file created here.

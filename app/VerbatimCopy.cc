@@ -1,6 +1,9 @@
 #include "app/VerbatimCopy.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +15,15 @@
 #include "system/ZnProcess.h"
 
 namespace {
+
+// Reports the write into the copy that failed, with the system's reason.
+bool WriteFailed(const char* name) {
+  char* text = ZnErrorText(errno);
+  ZnReportError("%s.", text != nullptr ? text : "Unknown error");
+  free(text);
+  ZnReportError("Unable to write \"%s\".", name);
+  return false;
+}
 
 // Copies [from, from + length) of `source` to the current offset of `target`:
 // in the kernel where it can, through a buffer where it cannot (another file
@@ -55,12 +67,8 @@ bool CopyBytes(int source, int64_t from, int64_t length, int target, const char*
         ZnReportError("The recording changed after its frames were counted.");
         return false;
       }
-      char* text = ZnErrorText(errno);
-      ZnReportError("%s.", text != nullptr ? text : "Unknown error");
-      free(text);
-      ZnReportError("Unable to write \"%s\".", name);
       *writeFailed = true;
-      return false;
+      return WriteFailed(name);
     }
     length -= done;
   }
@@ -79,4 +87,44 @@ bool CopyCountedFrames(ZrRDFileReader& reader, int source, ZrRDFileWriter& write
         return CopyBytes(source, start, length, target, name, writeFailed);
       },
       progress);
+}
+
+bool CopyLinesUp(const ZrRDCount& count, int64_t headerLength) {
+  return !count.verbatim.empty() && count.verbatim[0].firstFrame == 0 &&
+         count.verbatim[0].start == headerLength;
+}
+
+CloneResult CloneCountedFrames(ZrRDFileReader& reader, int source, int target, const char* name,
+                               const ZrRDCount& count, int cameras, ZrRDFormat format) {
+  // Any refusal leaves the copy to be made the usual way.
+  const auto refuse = [target, name] {
+    if (ftruncate(target, 0) == 0 && lseek(target, 0, SEEK_SET) == 0) return CloneResult::kRefused;
+    WriteFailed(name);
+    return CloneResult::kFailed;
+  };
+  struct stat cloned;
+  if (ioctl(target, FICLONE, source) != 0 || fstat(target, &cloned) != 0) return refuse();
+  // The writer shares the copy's offset: it writes the header and the frames
+  // between the runs where they stand, and each run is passed over.
+  bool linedUp = true;
+  ZrRDFileWriter writer(target, name, static_cast<int>(count.frames), cameras, format);
+  bool copied = !ZnMessages.errorPending() &&
+                ZrRDCopyCountedFrames(reader, writer, count, [&](int64_t start, int64_t length) {
+                  linedUp = lseek(target, 0, SEEK_CUR) == start;
+                  return linedUp && lseek(target, start + length, SEEK_SET) == start + length;
+                });
+  if (!writer.close()) copied = false;
+  if (!linedUp) return refuse();
+  if (!copied) return CloneResult::kFailed;
+  const off_t end = lseek(target, 0, SEEK_CUR);
+  if (end > cloned.st_size) {
+    // The recording is shorter than when it was counted.
+    ZnReportError("The recording changed after its frames were counted.");
+    return CloneResult::kFailed;
+  }
+  if (end < 0 || ftruncate(target, end) != 0) {
+    WriteFailed(name);
+    return CloneResult::kFailed;
+  }
+  return CloneResult::kCloned;
 }

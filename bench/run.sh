@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Times hdrmend against cp, a durable copy and gzip -9 on large generated
-# recordings and prints a markdown table of the ratios, for the Performance
-# section of the README.
+# recordings and prints a markdown table of the ratios, for
+# doc/PERFORMANCE.md.
 #
-# Usage: bench/run.sh [--runs N] [--size-mb MB] [--gz-size-mb MB] [--keep]
+# Usage: bench/run.sh [--runs N] [--size-mb MB] [--gz-size-mb MB] [--keep] [--xfs-only]
 #
 # Builds hdrmend and rdgen in Release (build-bench, or $HDRMEND_BENCH_BUILD),
 # writes the recordings under a temporary directory in $TMPDIR (about 6.5
@@ -31,6 +31,12 @@
 #              the ".gz" repair reads, decompresses, and writes compressed; the
 #              ".gz" repair runs on both cores (with pigz where installed), and
 #              once more on one core (taskset -c 0) for the table
+#   XFS        as root, with mkfs.xfs and loop devices, on an XFS with reflink
+#              made on a file in the scratch directory and loop-mounted: the
+#              repair (which clones the recording there) against the durable
+#              copy on that file system (cp --reflink=never, since cp would
+#              clone too), and the room each takes while a hard link keeps
+#              the recording; --xfs-only runs these rows alone
 # Peak resident memory (/usr/bin/time) is taken from the count and the repair
 # of a 10 MB and of the large recordings.
 set -euo pipefail
@@ -39,13 +45,16 @@ runs=5
 size_mb=1000
 gz_size_mb=100
 keep=0
+xfs_only=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) runs=$2; shift 2 ;;
     --size-mb) size_mb=$2; shift 2 ;;
     --gz-size-mb) gz_size_mb=$2; shift 2 ;;
     --keep) keep=1; shift ;;
-    *) echo "usage: bench/run.sh [--runs N] [--size-mb MB] [--gz-size-mb MB] [--keep]" >&2; exit 2 ;;
+    --xfs-only) xfs_only=1; shift ;;
+    *) echo "usage: bench/run.sh [--runs N] [--size-mb MB] [--gz-size-mb MB] [--keep] [--xfs-only]" >&2
+       exit 2 ;;
   esac
 done
 
@@ -65,10 +74,32 @@ hdrmend=$build/app/hdrmend
 rdgen=$build/tools/rdgen
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/hdrmend-bench.XXXXXX")
-cleanup() { [ "$keep" = 1 ] || rm -rf "$work"; }
+xfs=$work/xfs
+xfs_device=""
+cleanup() {
+  if [ -n "$xfs_device" ]; then
+    umount "$xfs" || umount -l "$xfs"
+    losetup -d "$xfs_device"
+  fi
+  [ "$keep" = 1 ] || rm -rf "$work"
+}
 trap cleanup EXIT
 
+# Whether the XFS rows can run, and why not.
+PATH=$PATH:/usr/sbin:/sbin
+xfs_why=""
+if [ "$(id -u)" != 0 ]; then
+  xfs_why="not root (a loop device and a mount need root)"
+elif ! command -v mkfs.xfs >/dev/null || ! command -v losetup >/dev/null; then
+  xfs_why="mkfs.xfs or losetup is not installed (tools/install-deps --with-filesystems)"
+elif [ ! -e /dev/loop-control ]; then
+  xfs_why="no loop devices here"
+fi
+# The XFS holds a recording, the repair's copy of it and the durable copy.
+xfs_kb=$((size_mb * 1024 * 5 / 2 + 400 * 1024))
 need_kb=$((size_mb * 1024 * 13 / 2 + gz_size_mb * 1024 * 4))
+[ "$xfs_only" = 1 ] && need_kb=$((size_mb * 1024 * 2))
+[ -z "$xfs_why" ] && need_kb=$((need_kb + xfs_kb))
 free_kb=$(df -Pk "$work" | awk 'NR == 2 { print $4 }')
 if [ "$free_kb" -lt "$need_kb" ]; then
   echo "bench: $work has $((free_kb / 1024)) MB free, $((need_kb / 1024)) MB are needed" >&2
@@ -88,16 +119,18 @@ gen=(--cameras 8 --min-globs 0 --max-globs 20 --timecodes)
 echo "bench: writing the recordings in $work" >&2
 "$rdgen" --format binary --frames "$bin_frames" "${gen[@]}" "$work/big.bin"
 "$rdgen" --format text --frames "$txt_frames" "${gen[@]}" "$work/big.txt"
-"$rdgen" --format binary --frames "$small_bin_frames" "${gen[@]}" "$work/small.bin"
-"$rdgen" --format text --frames "$small_txt_frames" "${gen[@]}" "$work/small.txt"
-for enc in bin txt; do
-  frames=$gz_bin_frames
-  format=binary
-  if [ $enc = txt ]; then frames=$gz_txt_frames; format=text; fi
-  "$rdgen" --format $format --frames "$frames" "${gen[@]}" "$work/mid.$enc"
-  # The header claims one frame more, so that the repair writes a copy.
-  "$rdgen" --format $format --frames "$frames" --header-offset 1 "${gen[@]}" "$work/wrong.$enc.gz"
-done
+if [ "$xfs_only" = 0 ]; then
+  "$rdgen" --format binary --frames "$small_bin_frames" "${gen[@]}" "$work/small.bin"
+  "$rdgen" --format text --frames "$small_txt_frames" "${gen[@]}" "$work/small.txt"
+  for enc in bin txt; do
+    frames=$gz_bin_frames
+    format=binary
+    if [ $enc = txt ]; then frames=$gz_txt_frames; format=text; fi
+    "$rdgen" --format $format --frames "$frames" "${gen[@]}" "$work/mid.$enc"
+    # The header claims one frame more, so that the repair writes a copy.
+    "$rdgen" --format $format --frames "$frames" --header-offset 1 "${gen[@]}" "$work/wrong.$enc.gz"
+  done
+fi
 
 # Makes $2 a copy of recording $1 whose header claims one frame more.
 wrong_copy() {
@@ -180,8 +213,67 @@ salvage_run() {
   rm -f "$work/work" "$work/work.orig"
 }
 
+# The free space of the XFS in KiB, once everything written is on its disk.
+xfs_free_kb() {
+  sync
+  df -Pk "$xfs" | awk 'NR == 2 { print $4 }'
+}
+
+# The repair on the XFS, of a copy with a wrong header there, while a hard
+# link keeps the recording, so that the room the repair's copy takes shows:
+# prints the time and the KiB taken.
+xfs_repair_run() {
+  wrong_copy "$1" "$xfs/work"
+  ln "$xfs/work" "$xfs/kept"
+  local before seconds
+  before=$(xfs_free_kb)
+  seconds=$(timed "$hdrmend" "$xfs/work")
+  echo "$seconds $((before - $(xfs_free_kb)))"
+  rm -f "$xfs/work" "$xfs/kept"
+  sync
+}
+
+# Its yardstick: the durable copy on the XFS, made the same way.
+xfs_durable_run() {
+  wrong_copy "$1" "$xfs/work"
+  local before seconds
+  before=$(xfs_free_kb)
+  seconds=$(timed sh -c "cp --reflink=never '$xfs/work' '$xfs/copy' && sync '$xfs/copy'")
+  echo "$seconds $((before - $(xfs_free_kb)))"
+  rm -f "$xfs/work" "$xfs/copy"
+  sync
+}
+
+xfs_measure() {
+  [ -z "$xfs_why" ] || return 0
+  echo "bench: making a loop-mounted XFS with reflink" >&2
+  truncate -s "${xfs_kb}K" "$work/xfs.img"
+  mkfs.xfs -q -m reflink=1 "$work/xfs.img"
+  mkdir -p "$xfs"
+  xfs_device=$(losetup --find --show "$work/xfs.img")
+  mount -t xfs "$xfs_device" "$xfs"
+  local run enc seconds kb
+  for run in $(seq "$runs"); do
+    echo "bench: XFS run $run of $runs" >&2
+    for enc in bin txt; do
+      for job in repair durable; do
+        # Which of the pair goes first alternates from run to run.
+        [ $((run % 2)) = 0 ] && job=$([ $job = repair ] && echo durable || echo repair)
+        read -r seconds kb <<<"$("xfs_${job}_run" "$work/big.$enc")"
+        record "xfs$job.$enc" "$seconds"
+        record "xfs${job}kb.$enc" "$kb"
+      done
+    done
+  done
+}
+
+# With --xfs-only, only the XFS rows run.
+main_runs=$runs
+main_encodings="bin txt"
+[ "$xfs_only" = 1 ] && main_runs=0 main_encodings=""
+
 # A damaged stretch of 1 MB of random bytes in the middle, for the salvage.
-for enc in bin txt; do
+for enc in $main_encodings; do
   wrong_copy "$work/big.$enc" "$work/damaged.$enc"
   size=$(stat -c %s "$work/damaged.$enc")
   head -c 1048576 /dev/urandom |
@@ -189,9 +281,10 @@ for enc in bin txt; do
 done
 
 echo "bench: warming the page cache" >&2
-cat "$work"/big.* "$work"/mid.* "$work"/wrong.* "$work"/damaged.* >/dev/null
+cat "$work"/big.* >/dev/null
+[ "$xfs_only" = 1 ] || cat "$work"/mid.* "$work"/wrong.* "$work"/damaged.* >/dev/null
 
-for run in $(seq "$runs"); do
+for run in $(seq "$main_runs"); do
   echo "bench: run $run of $runs" >&2
   for enc in bin txt; do
     sync
@@ -218,6 +311,8 @@ for run in $(seq "$runs"); do
   done
 done
 
+xfs_measure
+
 # Peak resident memory in KiB of hdrmend on a recording: the count, and the
 # repair of a copy with a wrong header.
 peak_kb() {
@@ -232,7 +327,7 @@ peak_kb() {
 }
 small_kb=0
 big_kb=0
-for enc in bin txt; do
+for enc in $main_encodings; do
   kb=$(peak_kb "$work/small.$enc")
   [ "$kb" -gt "$small_kb" ] && small_kb=$kb
   kb=$(peak_kb "$work/big.$enc")
@@ -269,23 +364,43 @@ size_label="$((size_mb / 1000)) GB"
 echo
 echo "| job | goal (× baseline) | hdrmend | baseline | ratio | lowest–highest | met |"
 echo "|---|---|---|---|---|---|---|"
-row "count, binary, $size_label (vs cp)" 0.5 count.bin cp.bin
-row "count, text, $size_label (vs cp)" 2.5 count.txt cp.txt
-row "repair, binary, $size_label (vs durable copy)" 1.25 repair.bin durable.bin
-row "repair, text, $size_label (vs durable copy)" 1.8 repair.txt durable.txt
-row "repair, binary, $size_label (vs durable copy replacing the file)" - repair.bin replacing.bin
-row "repair, text, $size_label (vs durable copy replacing the file)" - repair.txt replacing.txt
-row "salvage, 1 MB damaged, binary, $size_label (vs repair)" 3 salvage.bin repair.bin
-row "salvage, 1 MB damaged, text, $size_label (vs repair)" 3 salvage.txt repair.txt
-row "repair \".gz\", binary, $gz_size_mb MB, 2 cores (vs gzip -9)" 1.0 gzrepair.bin gzip.bin
-row "repair \".gz\", text, $gz_size_mb MB, 2 cores (vs gzip -9)" 1.0 gzrepair.txt gzip.txt
-row "repair \".gz\", binary, $gz_size_mb MB, 1 core (vs gzip -9)" - gzrepair1.bin gzip1.bin
-row "repair \".gz\", text, $gz_size_mb MB, 1 core (vs gzip -9)" - gzrepair1.txt gzip1.txt
-mem_pass=$(awk -v s="$small_kb" -v b="$big_kb" \
-  'BEGIN { d = b - s; if (d < 0) d = -d; print (s <= 8192 && b <= 8192 && d <= 512) ? "yes" : "**no**" }')
-printf '| peak resident memory, 10 MB / %s | ≤ 8 MiB, the same | %.1f MiB | %.1f MiB | | | %s |\n' \
-  "$size_label" "$(awk -v k="$small_kb" 'BEGIN { print k / 1024 }')" \
-  "$(awk -v k="$big_kb" 'BEGIN { print k / 1024 }')" "$mem_pass"
+if [ "$xfs_only" = 0 ]; then
+  row "count, binary, $size_label (vs cp)" 0.5 count.bin cp.bin
+  row "count, text, $size_label (vs cp)" 2.5 count.txt cp.txt
+  row "repair, binary, $size_label (vs durable copy)" 1.25 repair.bin durable.bin
+  row "repair, text, $size_label (vs durable copy)" 1.8 repair.txt durable.txt
+  row "repair, binary, $size_label (vs durable copy replacing the file)" - repair.bin replacing.bin
+  row "repair, text, $size_label (vs durable copy replacing the file)" - repair.txt replacing.txt
+  row "salvage, 1 MB damaged, binary, $size_label (vs repair)" 3 salvage.bin repair.bin
+  row "salvage, 1 MB damaged, text, $size_label (vs repair)" 3 salvage.txt repair.txt
+  row "repair \".gz\", binary, $gz_size_mb MB, 2 cores (vs gzip -9)" 1.0 gzrepair.bin gzip.bin
+  row "repair \".gz\", text, $gz_size_mb MB, 2 cores (vs gzip -9)" 1.0 gzrepair.txt gzip.txt
+  row "repair \".gz\", binary, $gz_size_mb MB, 1 core (vs gzip -9)" - gzrepair1.bin gzip1.bin
+  row "repair \".gz\", text, $gz_size_mb MB, 1 core (vs gzip -9)" - gzrepair1.txt gzip1.txt
+  mem_pass=$(awk -v s="$small_kb" -v b="$big_kb" \
+    'BEGIN { d = b - s; if (d < 0) d = -d; print (s <= 8192 && b <= 8192 && d <= 512) ? "yes" : "**no**" }')
+  printf '| peak resident memory, 10 MB / %s | ≤ 8 MiB, the same | %.1f MiB | %.1f MiB | | | %s |\n' \
+    "$size_label" "$(awk -v k="$small_kb" 'BEGIN { print k / 1024 }')" \
+    "$(awk -v k="$big_kb" 'BEGIN { print k / 1024 }')" "$mem_pass"
+fi
+if [ -z "$xfs_why" ]; then
+  row "repair, binary, $size_label, XFS with reflink (vs durable copy there)" 0.1 \
+    xfsrepair.bin xfsdurable.bin
+  row "repair, text, $size_label, XFS with reflink (vs durable copy there)" 0.4 \
+    xfsrepair.txt xfsdurable.txt
+  for enc in bin txt; do
+    repair_kb=$(printf '%s\n' ${times[xfsrepairkb.$enc]} | median)
+    durable_kb=$(printf '%s\n' ${times[xfsdurablekb.$enc]} | median)
+    printf '| room taken, %s, %s, XFS with reflink (repair vs durable copy) | ≤ 1 MB | %.2f MB | %.0f MB | | | %s |\n' \
+      "$([ $enc = bin ] && echo binary || echo text)" "$size_label" \
+      "$(awk -v k="$repair_kb" 'BEGIN { print k / 1024 }')" \
+      "$(awk -v k="$durable_kb" 'BEGIN { print k / 1024 }')" \
+      "$(awk -v k="$repair_kb" 'BEGIN { print (k <= 1024) ? "yes" : "**no**" }')"
+  done
+else
+  echo
+  echo "The XFS rows did not run: $xfs_why."
+fi
 echo
 echo "Medians of $runs runs; each ratio is taken within a run, then the median of the ratios."
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(df -PT "$work" | awk 'NR == 2 { print $2 }'), $(date +%Y-%m-%d)."

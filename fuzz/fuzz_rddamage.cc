@@ -3,7 +3,8 @@
 // (tests/support/ReferenceReader.h), which reads the bytes apart from the
 // library:
 //  - the count ends cleanly exactly when the reference reader finds the data
-//    whole to its end, and then with the frames it finds;
+//    whole to its end, and then with the frames it finds; it refuses a frame
+//    as of no recorder's form exactly where the reference reader does;
 //  - the copy of those frames holds exactly them, as the reference reader
 //    reads the copy: never a frame missing that read whole.
 #include <cstddef>
@@ -43,6 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const ZrRDCountEnd end = ZrRDCountFrames(reader, &counted);
   ZnClearMessages();
   FUZZ_CHECK((end == ZrRDCountEnd::kClean) == expected.whole);
+  FUZZ_CHECK((end == ZrRDCountEnd::kNotInForm) == expected.departs);
+  if (end == ZrRDCountEnd::kNotInForm) FUZZ_CHECK(counted == static_cast<int64_t>(expected.frames.size()));
   if (!expected.whole) return 0;
   FUZZ_CHECK(counted == static_cast<int64_t>(expected.frames.size()));
 

@@ -253,6 +253,7 @@ bool ZrRDFileReader::skipFrame(std::string* why) {
     reportFrameFailure();
     return false;
   }
+  if (why != nullptr && !why->empty()) return true;
   // The extraction of a number sets eofbit only when the number ran into
   // the end; with white space after it, it stopped there.
   if (cameraCount_ > 0 && stream_->eof()) {

@@ -101,8 +101,9 @@ class ZrRDFileReader {
   // after resumeAt() is taken to). The step from the frame number before is
   // the caller's to judge. *why as in ZrRDFormat.h.
   bool headerInForm(std::string* why) const;
-  // skipFrame(), judging a text body's lines as well: when it reads whole
-  // and departs from the form, *why says how (else it is left as it was). A
+  // skipFrame(), judging a text body's lines as well: at the first number
+  // whose line departs from the form it stops, *why saying how, and answers
+  // true without counting the frame (see ZrRDSkipTextCamerasInForm()). A
   // text body whose last number runs into the end of the data may have been
   // cut there: it fails as a body cut short does, "The data ends inside a
   // number, which may have been cut off." then "Unable to read frame

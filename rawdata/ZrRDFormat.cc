@@ -42,7 +42,10 @@ bool zr_format::departs(std::string* why, const char* format, ...) {
 }
 
 bool ZrRDFrameNumberInForm(int32_t previous, int32_t number, std::string* why) {
-  const int64_t step = int64_t{number} - previous;
+  // A frame counter of 32 bits that runs over steps from the largest number
+  // to the smallest.
+  const int64_t step =
+      static_cast<int32_t>(static_cast<uint32_t>(number) - static_cast<uint32_t>(previous));
   if (step <= ZrRDMaxFrameNumberStep && step >= -ZrRDMaxFrameNumberStep) return true;
   return zr_format::departs(why, "its number %d lies more than %lld from the %d before it", number,
                             static_cast<long long>(ZrRDMaxFrameNumberStep), previous);

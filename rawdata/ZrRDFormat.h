@@ -138,8 +138,10 @@ bool ZrRDReadCameras(std::istream& in, bool binary, ZrRDFrame& frame);
 // with the same messages, stream state and position, but keeps nothing.
 bool ZrRDSkipCameras(std::istream& in, bool binary, int cameraCount);
 // The same for text records, judging their lines as well (see "The
-// recorder's form" below): when the records read whole, *why is set to how
-// their lines depart from the form, or left as it was when they do not.
+// recorder's form" below), up to the first number whose line departs from
+// the form: then *why says how, and the rest is left unread (*why is left
+// as it was when the records read whole in the form). A number that cannot
+// be read before that fails them as ZrRDSkipCameras() does.
 bool ZrRDSkipTextCamerasInForm(std::istream& in, int cameraCount, std::string* why);
 
 // Reads cameraCount binary camera records as ZrRDReadBinaryCameras() would,
@@ -187,7 +189,8 @@ bool ZrRDIsEncodedTextFrame(const char* p, const char* e, int cameras);
 //    numbers; blank lines, spacing and CR LF line ends anywhere.
 //  - both: a frame number no further than ZrRDMaxFrameNumberStep from the
 //    previous frame's, so that duplicate, negative and out-of-order numbers
-//    stay well inside.
+//    stay well inside (counting as a 32-bit counter does: the largest number
+//    and the smallest are neighbours).
 // Each judgement answers whether the form holds; when it does not, *why
 // (when given) is set to what is wrong, a phrase such as "its header is 6
 // bytes long".
@@ -208,7 +211,7 @@ bool ZrRDBinaryHeaderInForm(const unsigned char* header, std::size_t length,
 // data cut off, from the first character of its number on, can begin a
 // header line of the form: a frame number (or its first characters), then
 // only spacing and the characters of a timecode text (digits, ':', ';', '.'
-// and '/'), at most 255 of them.
+// and '/'), the text at most 255 characters from its first to its last.
 bool ZrRDCutTextHeaderInForm(const char* p, const char* e);
 
 // ---- Encoders ----

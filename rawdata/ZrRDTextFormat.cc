@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <iomanip>
 #include <string>
@@ -135,6 +136,14 @@ inline const char* PlainGlobLine(const char* p, const char* e, const char** line
   return y + whole + 5;
 }
 
+// A text camera record's glob count; a negative one is no count.
+bool readGlobCount(ZnStreamScanner& scan, int* count) {
+  if (scan.extract(*count, kLongestIntToken) && *count >= 0) return true;
+  scan.stream().setstate(std::ios::failbit);
+  ZnReportError("Error reading number of globs for camera.");
+  return false;
+}
+
 // The classic locale's white space.
 bool IsBlank(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
@@ -143,8 +152,12 @@ const char* SkipBlanks(const char* p, const char* e) {
   return p;
 }
 
-bool HasLineFeed(const char* p, const char* e) {
-  return std::memchr(p, '\n', static_cast<std::size_t>(e - p)) != nullptr;
+// For the few characters between two numbers: no call.
+inline bool HasLineFeed(const char* p, const char* e) {
+  for (; p < e; ++p) {
+    if (*p == '\n') return true;
+  }
+  return false;
 }
 
 // Consumes the white space before the next token, as the token's extraction
@@ -163,29 +176,30 @@ bool SkipSpace(std::istream& in) {
 
 // The lines of a text frame's body as its numbers go by (see "The
 // recorder's form" in ZrRDFormat.h): a glob count and a glob's pixels each
-// start a line, a glob's coordinates stand on the line of its pixels. The
-// first departure goes to *why.
+// start a line, a glob's coordinates stand on the line of its pixels. A
+// departure goes to *why.
 class BodyLines {
  public:
   explicit BodyLines(std::string* why) : why_(why) {}
   void setCamera(int camera) { camera_ = camera; }
-  // The glob count, after white space that did or did not hold a line feed.
-  void count(bool lineFeed) {
-    if (!starts(lineFeed) && why_->empty()) {
-      zr_format::departs(why_, "the glob count of camera %d does not start a line", camera_ + 1);
-    }
+  // The glob count, after white space that did or did not hold a line feed;
+  // true when it departs.
+  bool count(bool lineFeed) {
+    if (starts(lineFeed)) return false;
+    zr_format::departs(why_, "the glob count of camera %d does not start a line", camera_ + 1);
+    return true;
   }
   // Glob `glob` (from 0): whether the white space before it held a line
-  // feed, and whether any between its numbers did.
-  void glob(int glob, bool lineFeed, bool broken) {
-    const bool started = starts(lineFeed);
-    if (!why_->empty()) return;
-    if (!started) {
+  // feed, and whether any between its numbers did; true when it departs.
+  bool glob(int glob, bool lineFeed, bool broken) {
+    if (!starts(lineFeed)) {
       zr_format::departs(why_, "glob %d of camera %d does not start a line", glob + 1, camera_ + 1);
-    } else if (broken) {
-      zr_format::departs(why_, "glob %d of camera %d runs over more than one line", glob + 1,
-                         camera_ + 1);
+      return true;
     }
+    if (!broken) return false;
+    zr_format::departs(why_, "glob %d of camera %d runs over more than one line", glob + 1,
+                       camera_ + 1);
+    return true;
   }
 
  private:
@@ -202,18 +216,15 @@ class BodyLines {
 };
 
 // Checks one text camera record without keeping it, and with kLines its
-// lines as well; the messages are those of readTextGlobs().
+// lines as well, up to the first number that departs from them; the
+// messages are those of readTextGlobs().
 template <bool kLines>
 bool skipTextGlobs(ZnStreamScanner& scan, BodyLines* lines) {
   std::istream& in = scan.stream();
   const bool countLine = kLines && SkipSpace(in);
   int count = 0;
-  if (!scan.extract(count, kLongestIntToken) || count < 0) {
-    in.setstate(std::ios::failbit);
-    ZnReportError("Error reading number of globs for camera.");
-    return false;
-  }
-  if (kLines) lines->count(countLine);
+  if (!readGlobCount(scan, &count)) return false;
+  if (kLines && lines->count(countLine)) return true;
   for (int i = 0; i < count; ++i) {
     // The glob lines in the buffer are checked where they lie.
     const char* p;
@@ -238,7 +249,10 @@ bool skipTextGlobs(ZnStreamScanner& scan, BodyLines* lines) {
           }
           if (q == nullptr) break;
         }
-        if (kLines) lines->glob(i, HasLineFeed(p, line), broken);
+        if (kLines && lines->glob(i, HasLineFeed(p, line), broken)) {
+          scan.consume(q);
+          return true;
+        }
         p = q;
       }
       if (p != start) scan.consume(p);
@@ -263,7 +277,7 @@ bool skipTextGlobs(ZnStreamScanner& scan, BodyLines* lines) {
       ZnReportError("Unable to read data for glob.");
       return false;
     }
-    if (kLines) lines->glob(i, lineFeed, broken);
+    if (kLines && lines->glob(i, lineFeed, broken)) return true;
   }
   return true;
 }
@@ -273,11 +287,7 @@ bool skipTextGlobs(ZnStreamScanner& scan, BodyLines* lines) {
 bool readTextGlobs(ZnStreamScanner& scan, ZrRDCamera* camera) {
   std::istream& in = scan.stream();
   int count = 0;
-  if (!scan.extract(count, kLongestIntToken) || count < 0) {
-    in.setstate(std::ios::failbit);
-    ZnReportError("Error reading number of globs for camera.");
-    return false;
-  }
+  if (!readGlobCount(scan, &count)) return false;
   ZnDArray<ZrRDGlob>& globs = camera->globs;
   prepareGlobs(globs, std::min(count, kFirstTextGlobs));
   for (int i = 0; i < count; ++i) {
@@ -403,11 +413,7 @@ char* FormatGlobLine(char* line, int pixels, float x, float y) {
 bool copyTextGlobs(ZnStreamScanner& scan, int index, ZnStreamPrinter& out) {
   std::istream& in = scan.stream();
   int count = 0;
-  if (!scan.extract(count, kLongestIntToken) || count < 0) {
-    in.setstate(std::ios::failbit);
-    ZnReportError("Error reading number of globs for camera.");
-    return false;
-  }
+  if (!readGlobCount(scan, &count)) return false;
   char text[16];
   char* end = text;
   if (index > 0) *end++ = '\n';
@@ -584,6 +590,7 @@ bool skipTextCameras(std::istream& in, int cameraCount, std::string* why) {
     if (why != nullptr) {
       lines.setCamera(i);
       skipTextGlobs<true>(scan, &lines);
+      if (!in.fail() && !why->empty()) return true;
     } else {
       skipTextGlobs<false>(scan, nullptr);
     }
@@ -839,19 +846,31 @@ bool ZrRDSkipTextCamerasInForm(std::istream& in, int cameraCount, std::string* w
 }
 
 bool ZrRDCutTextHeaderInForm(const char* p, const char* e) {
-  // The frame number, of which the end may have cut digits or all of them.
+  // The frame number, of which the end may have cut digits or all of them:
+  // what is there can still begin an int.
   const char* number = p;
+  const bool negative = p < e && *p == '-';
   if (p < e && (*p == '+' || *p == '-')) ++p;
   const char* digits = p;
-  while (p < e && zn_detail::IsDigit(*p)) ++p;
-  if (p == e) return p - number <= static_cast<std::ptrdiff_t>(kLongestIntToken);
+  int64_t value = 0;
+  for (; p < e && zn_detail::IsDigit(*p); ++p) {
+    value = std::min<int64_t>(value * 10 + (*p - '0'), int64_t{1} << 40);
+  }
+  if (value > (negative ? int64_t{1} << 31 : INT32_MAX) ||
+      p - number > static_cast<std::ptrdiff_t>(kLongestIntToken)) {
+    return false;
+  }
+  if (p == e) return true;
   if (p == digits || !IsBlank(static_cast<unsigned char>(*p))) return false;
-  std::size_t text = 0;
+  // The timecode text, from its first character to its last, as the header
+  // decoder bounds it.
+  const char* first = nullptr;
   for (; p < e; ++p) {
     const char c = *p;
     if (IsBlank(static_cast<unsigned char>(c))) continue;
     if (!zn_detail::IsDigit(c) && c != ':' && c != ';' && c != '.' && c != '/') return false;
-    if (++text > kLongestTimecodeText) return false;
+    if (first == nullptr) first = p;
+    if (p - first >= static_cast<std::ptrdiff_t>(kLongestTimecodeText)) return false;
   }
   return true;
 }

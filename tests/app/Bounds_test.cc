@@ -91,6 +91,25 @@ TEST_F(Bounds, AHugeFrameIsCopiedInPieces) {
   EXPECT_LT(r.maxResidentKiB, MemoryLimitKiB());
 }
 
+// The searches for frames, the split count's for where its second half
+// starts and the salvage's past damage, stay linear in the bytes they look
+// at. Here every byte looks like a frame header whose 65535 cameras run far;
+// the searches once took hours, and now give up within the test's timeout.
+TEST_F(Bounds, SearchesForFramesStayLinearOnCraftedBytes) {
+  Write("fours.raw", BinaryHeader(65535, 2), std::string(1 << 20, '\x04'), 64, "");
+  const std::string bytes = ReadFile(path("fours.raw"));
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"fours.raw"}, {"--check", "fours.raw"}, {"--salvage", "fours.raw"}}) {
+    SCOPED_TRACE(args[0]);
+    CommandOptions options;
+    options.directory = dir_.path();
+    options.timeoutSeconds = 120;
+    CommandResult r = RunCommand(HDRMEND_BINARY, args, options);
+    EXPECT_EQ(r.status, args[0] == "--check" ? 2 : 1) << r.err;
+  }
+  EXPECT_EQ(ReadFile(path("fours.raw")), bytes);
+}
+
 TEST_F(Bounds, MemoryStaysFlatOnCraftedRecordings) {
   struct Case {
     const char* name;

@@ -21,8 +21,8 @@
 
 #include "app/CommandRunner.h"
 #include "app/FaultPoint.h"
+#include "app/LoopFileSystem.h"
 #include "app/UnprivilegedCommand.h"
-#include "foundation/ZnMessage.h"
 #include "support/TestSupport.h"
 #include "support/Unprivileged.h"
 
@@ -31,6 +31,7 @@ namespace {
 using testsupport::EndsWith;
 using testsupport::FindProgram;
 using testsupport::Listing;
+using testsupport::MessageBlock;
 using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WriteFile;
@@ -70,16 +71,6 @@ std::string CountReport(int specified, int counted) {
          " frames actually in the file\n";
 }
 
-// The block the command prints for these error messages, newest first.
-std::string Block(const std::vector<std::string>& newestFirst) {
-  ZnMessage* chain = nullptr;
-  for (auto text = newestFirst.rbegin(); text != newestFirst.rend(); ++text) {
-    chain = new ZnMessage(ZnMessage::Error, ZnStr(text->c_str()), chain);
-  }
-  std::string block = chain->toString().c_str();
-  delete chain;
-  return block;
-}
 
 std::vector<pid_t> Children(pid_t pid) {
   std::istringstream in(
@@ -243,7 +234,7 @@ TEST_F(FaultMatrix, WriteFailureAnywhereInTheCopyKeepsTheRecording) {
       if (!compressed) {
         EXPECT_EQ(r.err,
                   CountReport(4005, 4000) +
-                      Block({top, "Unable to write \"" + temporary + "\".", "File too large."}));
+                      MessageBlock({top, "Unable to write \"" + temporary + "\".", "File too large."}));
       } else {
         // gzip prints its own complaint before the block.
         EXPECT_NE(r.err.find("\n\nERROR: " + top + "\n"), std::string::npos) << r.err;
@@ -385,6 +376,127 @@ TEST_F(FaultMatrix, InterruptWhileTheOriginalIsKeptLeavesNothing) {
   }
 }
 
+// --in-place killed before its write, and between its steps: after the
+// count's bytes and before the empty tail is cut, the recording reads with
+// the right count.
+TEST_F(FaultMatrix, InPlaceKilledBetweenItsStepsReadsWithTheRightCount) {
+  Generate("take.raw", 4000);
+  const std::string original = ReadFile(path("take.raw")) + std::string(5000, '\0');
+  for (long long point : {0, 4}) {
+    SCOPED_TRACE(point);
+    WriteFile(path("take.raw"), original);
+    FaultPoint fault("hdrmend", path("take.raw"), point, SIGKILL);
+    CommandOptions options;
+    options.env = fault.environment();
+    CommandResult r = Start("--in-place", options, HDRMEND_BINARY, "take.raw");
+    ASSERT_EQ(fault.report(), fault.firedHere()) << r.err;
+    EXPECT_EQ(r.signal, SIGKILL);
+    EXPECT_EQ(FileSize(path("take.raw")), static_cast<long long>(original.size()));
+    r = Start("--check", CommandOptions(), HDRMEND_BINARY, "take.raw");
+    EXPECT_EQ(r.out, point == 0 ? "take.raw: needs repair (header 4005, frames 4000)\n"
+                                : "take.raw: ok (4000 frames)\n");
+  }
+}
+
+// Faults on real file systems, made on files and mounted through loop
+// devices: a disk the recording filled, and the copy made as a clone.
+class FaultMatrixOnFileSystem : public FaultMatrix,
+                                public ::testing::WithParamInterface<const char*> {
+ protected:
+  LoopFileSystem fs_{GetParam(), std::string(GetParam()) == "xfs" ? 300 : 128};
+};
+
+// A recording that filled the disk (a filler file stands for the rest): the
+// copy cannot fit, so the repair refuses at once and writes nothing, and
+// --in-place repairs it; where extents are shared a clone repairs it.
+TEST_P(FaultMatrixOnFileSystem, DiskFilledByTheRecording) {
+  if (!fs_.whyNot().empty()) GTEST_SKIP() << fs_.whyNot();
+  const bool shares = std::string(GetParam()) != "ext4";
+  Generate("take.raw", 20000, {"--cameras", "8"});
+  // A recorder stopped by a full disk may leave zeros after its last frame.
+  const std::string original = ReadFile(path("take.raw")) + std::string(4096, '\0');
+  WriteFile(path("take.raw"), original);
+  const std::string repaired = Repaired("take.raw");
+  WriteFile(fs_ / "take.raw", original);
+  ASSERT_TRUE(fs_.fillLeaving(1 << 20));
+  const std::set<std::string> listing = Listing(fs_ / ".");
+  const long long free = fs_.freeBytes();
+  ASSERT_LT(free, static_cast<long long>(original.size()));
+  CommandOptions options;
+  options.directory = fs_ / ".";
+  CommandResult r = Run("take.raw", options);
+  if (!shares) {
+    EXPECT_EQ(r.status, 1);
+    const long long mb = 1 << 20;
+    EXPECT_EQ(r.err, CountReport(20005, 20000) +
+                         MessageBlock({"Unable to repair \"take.raw\".  The file was not changed.",
+                                       "There is not room for a copy of \"take.raw\": " +
+                                           std::to_string((original.size() + mb - 1) / mb) +
+                                           " MB needed, " + std::to_string(free / mb) +
+                                           " MB free.",
+                                       "hdrmend --in-place take.raw changes only its header."}));
+    EXPECT_EQ(ReadFile(fs_ / "take.raw"), original);
+    EXPECT_EQ(Listing(fs_ / "."), listing);
+    r = Run("--in-place", options, HDRMEND_BINARY, "take.raw");
+  }
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(fs_ / "take.raw"), repaired);
+  EXPECT_EQ(Listing(fs_ / "."), listing);
+}
+
+// The clone under faults: a file-size limit below the recording's size
+// refuses the clone, and the copy made instead stops at the limit; a kill or
+// an interrupt before or inside the clone's only write, its header. The
+// recording stays as it was.
+TEST_P(FaultMatrixOnFileSystem, CloneUnderFaultsKeepsTheRecording) {
+  if (!fs_.whyNot().empty()) GTEST_SKIP() << fs_.whyNot();
+  if (std::string(GetParam()) == "ext4") GTEST_SKIP() << "ext4 shares no extents";
+  Generate("take.raw", 20000);
+  const std::string original = ReadFile(path("take.raw"));
+  WriteFile(fs_ / "take.raw", original);
+  CommandOptions options;
+  options.directory = fs_ / ".";
+  for (int tenth : {1, 5, 9}) {
+    SCOPED_TRACE(tenth);
+    CommandOptions limited = options;
+    limited.fileSizeLimit = static_cast<long>(original.size()) * tenth / 10;
+    limited.ignoreSigxfsz = true;
+    CommandResult r = Run("take.raw", limited);
+    EXPECT_EQ(r.status, 1);
+    const std::string temporary = TemporaryName("take.raw", r.pid);
+    EXPECT_EQ(r.err, CountReport(20005, 20000) +
+                         MessageBlock({"Unable to repair \"take.raw\".  The file was not changed.",
+                                       "Unable to write \"" + temporary + "\".", "File too large."}));
+    EXPECT_EQ(ReadFile(fs_ / "take.raw"), original);
+    EXPECT_EQ(Listing(fs_ / "."), std::set<std::string>({"take.raw"}));
+  }
+  for (int signal : {SIGKILL, SIGTERM}) {
+    for (long long point : {0, 19}) {
+      SCOPED_TRACE(testing::Message() << "signal " << signal << " at byte " << point);
+      FaultPoint fault("hdrmend", fs_ / "take.raw.", point, signal);
+      CommandOptions faulted = options;
+      faulted.env = fault.environment();
+      CommandResult r = Start("take.raw", faulted);
+      ASSERT_EQ(fault.report(), fault.firedHere()) << r.err;
+      EXPECT_EQ(r.signal, signal);
+      EXPECT_EQ(ReadFile(fs_ / "take.raw"), original);
+      const std::string temporary = TemporaryName("take.raw", r.pid);
+      EXPECT_EQ(Listing(fs_ / "."), signal == SIGKILL
+                                        ? std::set<std::string>({"take.raw", temporary})
+                                        : std::set<std::string>({"take.raw"}));
+      // Left by a kill: the clone, whose header's first bytes are the
+      // recording's, written or not.
+      if (signal == SIGKILL) {
+        EXPECT_EQ(ReadFile(fs_ / temporary), original);
+      }
+      unlink((fs_ / temporary).c_str());
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(FileSystems, FaultMatrixOnFileSystem,
+                         ::testing::Values("xfs", "btrfs", "ext4"));
+
 // SIGINT, SIGTERM and SIGHUP (Ctrl-C, timeout, a closed terminal) at points
 // spread over the copy: the command stops its filters, removes its copy and
 // its pipes, and ends by the same signal; the recording is as it was.
@@ -503,13 +615,15 @@ TEST_F(FaultMatrix, MissingFilterProgramIsNamed) {
       {"take.raw.gz",
        "bin",
        1,
-       {"Unable to open \"<copy>\".",
+       {"Unable to repair \"take.raw.gz\".  The file was not changed.",
+        "Unable to open \"<copy>\".",
         "Cannot find command 'gzip' to compress\n'<copy>'.\nThis command needs to be in your "
         "path."}},
       {"take.raw.gz",
        "empty",
        1,
-       {"Cannot find command 'gunzip' to uncompress\n'take.raw.gz'.\nThis command needs to be "
+       {"Unable to repair \"take.raw.gz\".  The file was not changed.",
+        "Cannot find command 'gunzip' to uncompress\n'take.raw.gz'.\nThis command needs to be "
         "in your path."}},
       // A plain recording needs no program at all.
       {"take.raw", "empty", 0, {}},
@@ -531,7 +645,7 @@ TEST_F(FaultMatrix, MissingFilterProgramIsNamed) {
     } else {
       // The count comes first when the decompressor was found.
       const std::string counts = c.pathDirectory == std::string("bin") ? CountReport(105, 100) : "";
-      EXPECT_EQ(r.err, counts + Block(messages));
+      EXPECT_EQ(r.err, counts + MessageBlock(messages));
       EXPECT_EQ(ReadFile(path(c.name)), original);
     }
     EXPECT_EQ(Listing(dir_.path()).count(TemporaryName(c.name, r.pid)), 0u);
@@ -643,7 +757,8 @@ TEST_F(FaultMatrix, VarTmpUnusableOrHoldingStalePipes) {
       EXPECT_EQ(Content(c.name), repaired);
     } else {
       EXPECT_EQ(r.status, 1);
-      EXPECT_EQ(r.err, Block({"Unable to create named pipe \"/var/tmp/compifstream0." +
+      EXPECT_EQ(r.err, MessageBlock({"Unable to repair \"take.raw.gz\".  The file was not changed.",
+                              "Unable to create named pipe \"/var/tmp/compifstream0." +
                                   std::to_string(pid) + "\".",
                               c.error}));
       EXPECT_EQ(ReadFile(path(c.name)), original);
@@ -664,7 +779,7 @@ TEST_F(FaultMatrix, UnreadableFileAndUnwritableDirectoryAsAnUnprivilegedUser) {
     const char* name;
     mode_t mode;
     mode_t folderMode;                  // while the command runs
-    std::vector<std::string> messages;  // "<copy>" is the copy's name
+    std::vector<std::string> messages;  // under the refusal; none names the copy
   } cases[] = {
       {"open/take.raw",
        0,
@@ -679,13 +794,11 @@ TEST_F(FaultMatrix, UnreadableFileAndUnwritableDirectoryAsAnUnprivilegedUser) {
       {"locked/take.raw",
        0644,
        0555,
-       {"File \"<copy>\" is unwritable.",
-        "Insufficient access to create file in \"locked\".  Check permissions."}},
+       {"Insufficient access to create file in \"locked\".  Check permissions."}},
       {"locked/take.raw.gz",
        0644,
        0555,
-       {"File \"<copy>\" is unwritable.",
-        "Insufficient access to create file in \"locked\".  Check permissions."}},
+       {"Insufficient access to create file in \"locked\".  Check permissions."}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -702,9 +815,9 @@ TEST_F(FaultMatrix, UnreadableFileAndUnwritableDirectoryAsAnUnprivilegedUser) {
     chmod(path(c.name).c_str(), 0644);
     EXPECT_EQ(r.status, 1);
     std::vector<std::string> messages = c.messages;
-    for (std::string& m : messages) m = NamingCopy(m, TemporaryName(c.name, r.pid));
+    messages.insert(messages.begin(), "Unable to repair \"" + name + "\".  The file was not changed.");
     const std::string counts = c.mode == 0 ? "" : CountReport(105, 100);
-    EXPECT_EQ(r.err, counts + Block(messages));
+    EXPECT_EQ(r.err, counts + MessageBlock(messages));
     EXPECT_EQ(ReadFile(path(c.name)), original);
     EXPECT_EQ(Listing(folder).size(), 1u);
     unlink(path(c.name).c_str());

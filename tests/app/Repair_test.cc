@@ -143,6 +143,16 @@ std::string CountReport(int specified, int counted) {
          " frames actually in the file\n";
 }
 
+// The first line of the block of a repair that left `name` as it was.
+std::string Refused(const std::string& name) {
+  return "\n\nERROR: Unable to repair \"" + name + "\".  The file was not changed.\n";
+}
+
+// The block's last lines where the damage is what a salvage rescues.
+const char kSalvageLines[] =
+    "       To keep every frame that reads whole, run 'hdrmend --salvage' on the\n"
+    "       file; it keeps the original beside the result.\n";
+
 // Whether a number in the text has six decimals.
 bool HasSixDecimals(const std::string& text) {
   for (size_t dot = text.find('.'); dot != std::string::npos; dot = text.find('.', dot + 1)) {
@@ -340,8 +350,10 @@ TEST_F(RepairTest, FrameNumbersAreCopiedAsTheyStandUpToAZeroAtTheEnd) {
     size_t counted;
     bool repaired;
   } cases[] = {
-      // Steps up to the farthest a recording's numbers jump, 2^24.
+      // Steps up to the farthest a recording's numbers jump, 2^24, and round
+      // from the largest number to the smallest as a 32-bit counter does.
       {{3, 3, 1, -5, 2, 16777218, 2}, 7, true},
+      {{2147483646, 2147483647, -2147483647 - 1, -2147483647}, 4, true},
       {{-2, -1, 5, 1, 0}, 4, true},
       {{-2, -1, 0, 1, 2}, 2, false},
       {{0, 1, 2}, 0, false},
@@ -377,10 +389,10 @@ TEST_F(RepairTest, FrameNumbersAreCopiedAsTheyStandUpToAZeroAtTheEnd) {
       CommandResult r = Repair("numbers");
       if (!c.repaired) {
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, "\n\nERROR: Unable to repair \"numbers\".  The file was not changed.\n"
-                         "       Frame record " +
+        EXPECT_EQ(r.err, Refused("numbers") + "       Frame record " +
                              std::to_string(c.counted + 1) +
-                             " is numbered 0, and more data follows it.\n\n");
+                             " is numbered 0, and more data follows it.\n" + kSalvageLines +
+                             "\n");
         EXPECT_EQ(ReadFile(path("numbers")), bytes);
         EXPECT_EQ(Listing(), std::set<std::string>({"numbers"}));
         continue;
@@ -425,6 +437,66 @@ TEST_F(RepairTest, CompressedFileStaysCompressedTheSameWay) {
   }
 }
 
+// A ".jpeg" recording goes through cjpeg -gsi and djpeg -gsi, options that
+// the cjpeg and djpeg Debian ships reject. Stand-ins on the search path that
+// take -gsi and pass the bytes through carry a repair; either program
+// rejecting -gsi fails the run with that program named.
+TEST_F(RepairTest, JpegRecordingGoesThroughCjpegAndDjpegTakingGsi) {
+  struct Case {
+    bool cjpegTakesGsi;
+    bool djpegTakesGsi;
+    int status;
+    std::string err;  // "<pid>": the command's process id; "<bin>": the stand-ins' folder
+  } cases[] = {
+      {true, true, 0, CountReport(25, 20)},
+      {true, false, 1,
+       "<bin>/djpeg: unknown option -gsi\n"
+       "\n\nERROR: Unable to repair \"take.raw.jpeg\".  The file was not changed.\n"
+       "       Decompressor 'djpeg' failed for \"take.raw.jpeg\".\n"
+       "       Unable to read raw data statistics.\n"
+       "       Unable to read number of cameras.\n\n"},
+      {false, true, 1,
+       CountReport(25, 20) + "<bin>/cjpeg: unknown option -gsi\n"
+       "\n\nERROR: Unable to repair \"take.raw.jpeg\".  The file was not changed.\n"
+       "       Unable to write \"take.raw.<pid>.jpeg\".\n"
+       "       Compressor 'cjpeg' failed for \"take.raw.<pid>.jpeg\".\n\n"},
+  };
+  Recording rec = Recording().claiming(25);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string("cjpeg ") + (c.cjpegTakesGsi ? "takes" : "rejects") + " -gsi, djpeg " +
+                 (c.djpegTakesGsi ? "takes" : "rejects") + " it");
+    TempDir bin;
+    for (const auto& [program, takesGsi] : {std::pair<std::string, bool>{"cjpeg", c.cjpegTakesGsi},
+                                            std::pair<std::string, bool>{"djpeg", c.djpegTakesGsi}}) {
+      const std::string script =
+          takesGsi ? "#!/bin/sh\n[ \"$1\" = -gsi ] || exit 1\nshift\nexec cat \"$@\"\n"
+                   : "#!/bin/sh\necho \"$0: unknown option -gsi\" >&2\nexit 1\n";
+      WriteFile(bin / program, script);
+      ASSERT_EQ(chmod((bin / program).c_str(), 0755), 0);
+    }
+    ASSERT_EQ(Generate(rec, "take.raw"), 0);
+    ASSERT_EQ(rename(path("take.raw").c_str(), path("take.raw.jpeg").c_str()), 0);
+    const std::string original = ReadFile(path("take.raw.jpeg"));
+    CommandOptions options;
+    options.env = {"PATH=" + bin.path() + ":/usr/bin:/bin"};
+    CommandResult r = Repair("take.raw.jpeg", options);
+    EXPECT_EQ(r.status, c.status);
+    std::string err = WithPid(c.err, r.pid);
+    for (size_t at; (at = err.find("<bin>")) != std::string::npos;) err.replace(at, 5, bin.path());
+    EXPECT_EQ(r.err, err);
+    EXPECT_EQ(Listing(), std::set<std::string>({"take.raw.jpeg"}));
+    if (c.status == 0) {
+      // The stand-ins pass the bytes through: the ".jpeg" holds the recording.
+      WriteFile(path("check.raw"), ReadFile(path("take.raw.jpeg")));
+      ExpectFrames(ReadBack(path("check.raw")).frames, rec.expected(rec.frames));
+      unlink(path("check.raw").c_str());
+    } else {
+      EXPECT_EQ(ReadFile(path("take.raw.jpeg")), original);
+    }
+    unlink(path("take.raw.jpeg").c_str());
+  }
+}
+
 // Named without its ".gz", the file is read from the compressed file and the
 // copy stored uncompressed under the name typed; the compressed file stays.
 TEST_F(RepairTest, PlainNameOfACompressedFileGetsAnUncompressedCopy) {
@@ -460,31 +532,39 @@ TEST_F(RepairTest, BodyCutShortIsReportedAndNothingIsWritten) {
   struct Case {
     const char* name;
     Recording recording;
-    long long shorterBy;  // bytes cut from the end; < 0: cut before the last glob line
-    const char* block;
+    // Bytes cut from the end; -1: cut before the last glob line; -2: cut at
+    // the last decimal point.
+    long long shorterBy;
+    const char* lines;  // under the refusal
   } cases[] = {
       // The y coordinate of the second glob of the last frame keeps one byte.
       {"cut.raw", Recording().holding(3).withCameras(1).withGlobs(2, 2), 1,
-       "\n\nERROR: Unable to read frame 3\n"
+       "       Unable to read frame 3\n"
        "       Cannot read camera 1\n"
        "       Unable to read glob 2\n"
        "       Cannot read Y coordinate.\n"
-       "       Hit end of file.\n\n"},
+       "       Hit end of file.\n"},
       // The last frame's only camera announces a glob that is not there.
       {"cut.txt", Recording().text().holding(3).withCameras(1).withGlobs(1, 1), -1,
-       "\n\nERROR: Unable to read frame 3\n"
+       "       Unable to read frame 3\n"
        "       An error occurred reading the first camera.\n"
        "       Cannot read data for camera.\n"
        "       Unable to read data for glob.\n"
-       "       Unable to read number of pixels.\n\n"},
+       "       Unable to read number of pixels.\n"},
+      // The last coordinate keeps its digits before the point: it was being
+      // written, and is no value.
+      {"number.txt", Recording().text().holding(3).withCameras(1).withGlobs(1, 1), -2,
+       "       Unable to read frame 3\n"
+       "       The data ends inside a number, which may have been cut off.\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Recording rec = Recording(c.recording).claiming(1);
     ASSERT_EQ(Generate(rec, "whole"), 0);
     const std::string whole = ReadFile(path("whole"));
-    size_t keep = c.shorterBy >= 0 ? whole.size() - static_cast<size_t>(c.shorterBy)
-                                   : whole.rfind('\n', whole.size() - 2) + 1;
+    size_t keep = c.shorterBy >= 0   ? whole.size() - static_cast<size_t>(c.shorterBy)
+                  : c.shorterBy == -1 ? whole.rfind('\n', whole.size() - 2) + 1
+                                      : whole.rfind('.');
     ASSERT_EQ(Generate(rec, c.name, {"--truncate", std::to_string(keep)}), 0);
     const std::string bytes = ReadFile(path(c.name));
     ASSERT_EQ(bytes, whole.substr(0, keep));
@@ -492,7 +572,7 @@ TEST_F(RepairTest, BodyCutShortIsReportedAndNothingIsWritten) {
     CommandResult r = Repair(c.name);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, c.block);
+    EXPECT_EQ(r.err, Refused(c.name) + c.lines + kSalvageLines + "\n");
     EXPECT_EQ(ReadFile(path(c.name)), bytes);
     EXPECT_EQ(Listing(), std::set<std::string>({"whole", c.name}));
     unlink(path("whole").c_str());
@@ -514,10 +594,11 @@ TEST_F(RepairTest, UnreadableFrameHeaderWithFramesAfterItIsNotRepaired) {
   CommandResult r = Repair("mid.txt");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err,
-            "\n\nERROR: Unable to repair \"mid.txt\".  The file was not changed.\n"
-            "       The header of frame record 3 cannot be read, and more data follows it.\n"
-            "       Unable to read frame number.\n\n");
+  EXPECT_EQ(r.err, Refused("mid.txt") +
+                       "       The header of frame record 3 cannot be read, and more data "
+                       "follows it.\n"
+                       "       Unable to read frame number.\n" +
+                       kSalvageLines + "\n");
   EXPECT_EQ(ReadFile(path("mid.txt")), bytes);
   EXPECT_EQ(Listing(), std::set<std::string>({"mid.txt"}));
 }
@@ -546,11 +627,16 @@ TEST_F(RepairTest, CorruptCompressedFileIsNotRepaired) {
     CommandResult r = Repair("cut.raw.gz");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_NE(r.err.find(std::string("\n\nERROR: ") + c.newest + "\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(Refused("cut.raw.gz") + "       " + c.newest + "\n"), std::string::npos)
+        << r.err;
     EXPECT_EQ(r.err.find("frames specified"), std::string::npos);
+    // Without the file header there is nothing a salvage could keep.
     if (c.keep == 12) {
-      EXPECT_NE(r.err.find("\n       Unable to read raw data statistics.\n"), std::string::npos)
+      EXPECT_TRUE(EndsWith(r.err, "\n       Unable to read raw data statistics.\n"
+                                  "       Unable to read number of cameras.\n\n"))
           << r.err;
+    } else {
+      EXPECT_TRUE(EndsWith(r.err, std::string(kSalvageLines) + "\n")) << r.err;
     }
     EXPECT_EQ(ReadFile(path("cut.raw.gz")), bytes);
     EXPECT_EQ(Listing(), std::set<std::string>({"whole.raw.gz", "cut.raw.gz"}));
@@ -570,9 +656,9 @@ TEST_F(RepairTest, CompressedFileThatIsNoRecordingBlamesOnlyTheHeader) {
   CommandResult r = Repair("notes.gz");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err,
-            "\n\nERROR: Unable to read raw data statistics.\n"
-            "       Unable to read number of cameras.\n\n");
+  EXPECT_EQ(r.err, Refused("notes.gz") +
+                       "       Unable to read raw data statistics.\n"
+                       "       Unable to read number of cameras.\n\n");
   EXPECT_EQ(ReadFile(path("notes.gz")), bytes);
   EXPECT_EQ(Listing(), std::set<std::string>({"notes.gz"}));
 }
@@ -706,34 +792,34 @@ TEST_F(RepairTest, FileThatCannotBeOpenedIsReported) {
     const char* name;
     const char* block;
   } cases[] = {
-      {"missing.raw",
-       "\n\nERROR: Unable to open \"missing.raw\".\n       File does not exist.\n\n"},
+      {"missing.raw", "       Unable to open \"missing.raw\".\n       File does not exist.\n\n"},
       {"missing.raw.gz",
-       "\n\nERROR: Unable to open \"missing.raw.gz\".\n       File does not exist.\n\n"},
-      {"%s%n.raw", "\n\nERROR: Unable to open \"%s%n.raw\".\n       File does not exist.\n\n"},
-      {"folder", "\n\nERROR: folder is a directory.\n\n"},
+       "       Unable to open \"missing.raw.gz\".\n       File does not exist.\n\n"},
+      {"%s%n.raw", "       Unable to open \"%s%n.raw\".\n       File does not exist.\n\n"},
+      {"folder", "       folder is a directory.\n\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     CommandResult r = Repair(c.name);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, c.block);
+    EXPECT_EQ(r.err, Refused(c.name) + c.block);
     EXPECT_EQ(Listing(), std::set<std::string>({"folder"}));
   }
 }
 
-// A temporary name one character too long for the directory cannot be
-// created, by any user.
-TEST_F(RepairTest, CopyThatCannotBeCreatedLeavesTheFile) {
-  const std::string name = std::string(250, 'n') + ".raw";
+// A name of the longest length a folder takes leaves no room for the
+// copy's usual name: the copy takes a shorter one, and one that keeps the
+// compression extension last, so that the copy is compressed as before.
+TEST_F(RepairTest, CopyOfALongestNameTakesAShorterName) {
+  if (FindProgram("gzip").empty()) GTEST_SKIP() << "gzip is not installed";
+  const std::string name = std::string(248, 'n') + ".raw.gz";
   ASSERT_EQ(Generate(Recording().claiming(3), name), 0);
-  const std::string bytes = ReadFile(path(name));
   CommandResult r = Repair(name);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, CountReport(3, 20) + "\n\nERROR: Unable to open\n       \"" + name + "." +
-                       std::to_string(r.pid) + "\".\n       File name too long.\n\n");
-  EXPECT_EQ(ReadFile(path(name)), bytes);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, CountReport(3, 20));
+  EXPECT_EQ(ReadFile(path(name)).substr(0, 2), "\x1f\x8b");
+  EXPECT_EQ(ReadBack(path(name)).claimed, 20);
   EXPECT_EQ(Listing(), std::set<std::string>({name}));
 }
 
@@ -748,9 +834,9 @@ TEST_F(RepairTest, PermissionsThatForbidTheRepairAreReported) {
   ASSERT_EQ(chmod(path("locked.raw").c_str(), 0), 0);
   CommandResult r = Repair("locked.raw", unprivileged, command.program());
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err,
-            "\n\nERROR: Unable to read \"locked.raw\".\n"
-            "       Insufficient access to read file.  Check permissions.\n\n");
+  EXPECT_EQ(r.err, Refused("locked.raw") +
+                       "       Unable to read \"locked.raw\".\n"
+                       "       Insufficient access to read file.  Check permissions.\n\n");
 
   ASSERT_EQ(mkdir(path("ro").c_str(), 0755), 0);
   ASSERT_EQ(Generate(Recording().claiming(4), "ro/x.raw"), 0);
@@ -759,11 +845,10 @@ TEST_F(RepairTest, PermissionsThatForbidTheRepairAreReported) {
   r = Repair("ro/x.raw", unprivileged, command.program());
   chmod(path("ro").c_str(), 0755);
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, WithPid(CountReport(4, 20) +
-                               "\n\nERROR: File \"ro/x.raw.<pid>\" is unwritable.\n"
-                               "       Insufficient access to create file in \"ro\".  Check "
-                               "permissions.\n\n",
-                           r.pid));
+  // The folder is named, not the copy the user never asked for.
+  EXPECT_EQ(r.err, CountReport(4, 20) + Refused("ro/x.raw") +
+                       "       Insufficient access to create file in \"ro\".  Check "
+                       "permissions.\n\n");
   EXPECT_EQ(ReadFile(path("ro/x.raw")), bytes);
   EXPECT_EQ(Listing("ro"), std::set<std::string>({"x.raw"}));
 }
@@ -798,6 +883,7 @@ TEST_F(RepairTest, DamageInTheMiddleIsRefusedAndNothingIsDropped) {
     Recording recording;
     std::function<std::string(std::string)> damage;
     const char* block;
+    const char* check = nullptr;  // what --check says, where it matters
   } cases[] = {
       {"zeroed.raw", Recording().holding(10).claiming(12).withCameras(1).withGlobs(1, 1),
        [](std::string b) {
@@ -805,18 +891,25 @@ TEST_F(RepairTest, DamageInTheMiddleIsRefusedAndNothingIsDropped) {
          // before (size byte, number) and 2 + 4 of its one camera.
          return b.replace(38 + 4 * 11, 5, std::string(5, '\0'));
        },
-       "\n\nERROR: Unable to repair \"zeroed.raw\".  The file was not changed.\n"
-       "       Frame record 5 is numbered 0, and more data follows it.\n\n"},
+       "       Frame record 5 is numbered 0, and more data follows it.\n"},
+      // Garbage that reads as a header of 6 bytes, whose number 1651999984
+      // would let later frames swallow the real ones.
+      {"garbage.raw", Recording().holding(10).withCameras(1).withGlobs(1, 1),
+       [](std::string b) {
+         return b.replace(38 + 4 * 11, 5, std::string("\x06\xf0\x84\x77\x62\0\0", 7));
+       },
+       "       Frame record 5, at byte 82, is not of the form a recorder writes: its\n"
+       "       header is 6 bytes long.\n",
+       "garbage.raw: damaged (frame record 5, at byte 82, is not of the form a recorder writes: its "
+       "header is 6 bytes long)\n"},
       {"zero.txt", Recording().text().holding(10).claiming(12).withCameras(1).withGlobs(1, 1),
        [](std::string b) { return b.replace(b.find("\n5\n") + 1, 1, "0"); },
-       "\n\nERROR: Unable to repair \"zero.txt\".  The file was not changed.\n"
-       "       Frame record 5 is numbered 0, and more data follows it.\n\n"},
+       "       Frame record 5 is numbered 0, and more data follows it.\n"},
       // A NUL before a timecode does not make it vanish.
       {"nul.txt", Recording().text().holding(10).claiming(12).withCameras(1).withTimecodes(),
        [](std::string b) { return b.insert(b.find("\n5 23:59:") + 3, std::string("\0 ", 2)); },
-       "\n\nERROR: Unable to repair \"nul.txt\".  The file was not changed.\n"
        "       The header of frame record 5 cannot be read, and more data follows it.\n"
-       "       Unable to convert \"\\0 23:59:59:29\" to timecode.\n\n"},
+       "       Unable to convert \"\\0 23:59:59:29\" to timecode.\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -825,9 +918,14 @@ TEST_F(RepairTest, DamageInTheMiddleIsRefusedAndNothingIsDropped) {
     WriteFile(path(c.name), bytes);
     CommandResult r = Repair(c.name);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, c.block);
+    EXPECT_EQ(r.err, Refused(c.name) + c.block + kSalvageLines + "\n");
     EXPECT_EQ(ReadFile(path(c.name)), bytes);
     EXPECT_EQ(Listing(), std::set<std::string>({c.name}));
+    if (c.check != nullptr) {
+      CommandOptions options;
+      options.directory = dir_.path();
+      EXPECT_EQ(RunCommand(HDRMEND_BINARY, {"--check", c.name}, options).out, c.check);
+    }
     unlink(path(c.name).c_str());
   }
 }
@@ -846,7 +944,9 @@ TEST_F(RepairTest, FlippedBytesInACompressedRecordingAreRefused) {
   // After gunzip's own words, the block names it first.
   const std::size_t block = r.err.find("\n\nERROR: ");
   ASSERT_NE(block, std::string::npos) << r.err;
-  EXPECT_EQ(r.err.substr(block).find("\n\nERROR: Decompressor 'gunzip' failed for \"flipped.raw.gz\".\n"), 0u)
+  EXPECT_EQ(r.err.substr(block).find(Refused("flipped.raw.gz") +
+                                     "       Decompressor 'gunzip' failed for \"flipped.raw.gz\".\n"),
+            0u)
       << r.err;
   EXPECT_EQ(r.err.find("frames specified"), std::string::npos) << r.err;
   EXPECT_EQ(ReadFile(path("flipped.raw.gz")), bytes);
@@ -865,13 +965,14 @@ TEST_F(RepairTest, CoordinatesBeyondAFloatAreRefused) {
     EXPECT_EQ(r.status, 1);
     char shown[32];
     snprintf(shown, sizeof shown, "%g", atof(value));
-    EXPECT_EQ(r.err, std::string("\n\nERROR: Unable to read frame 2\n"
-                                 "       An error occurred reading the first camera.\n"
-                                 "       Cannot read data for camera.\n"
-                                 "       Unable to read data for glob.\n"
-                                 "       Error reading value for x.\n"
-                                 "       The coordinate ") +
-                         shown + " is beyond the range of a float.\n\n");
+    EXPECT_EQ(r.err, Refused("huge.txt") +
+                         "       Unable to read frame 2\n"
+                         "       An error occurred reading the first camera.\n"
+                         "       Cannot read data for camera.\n"
+                         "       Unable to read data for glob.\n"
+                         "       Error reading value for x.\n"
+                         "       The coordinate " +
+                         shown + " is beyond the range of a float.\n" + kSalvageLines + "\n");
     EXPECT_EQ(ReadFile(path("huge.txt")), bytes);
   }
 }
@@ -885,9 +986,9 @@ TEST_F(RepairTest, WhatIsNoRegularFileIsRefusedWithoutOpeningIt) {
     const char* name;
     const char* block;
   } cases[] = {
-      {"pipe", "\n\nERROR: \"pipe\" is a named pipe, not a regular file.\n\n"},
+      {"pipe", "       \"pipe\" is a named pipe, not a regular file.\n\n"},
       // A link is followed, and the file it leads to named.
-      {"device", "\n\nERROR: \"/dev/null\" is a character device, not a regular file.\n\n"},
+      {"device", "       \"/dev/null\" is a character device, not a regular file.\n\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -895,7 +996,7 @@ TEST_F(RepairTest, WhatIsNoRegularFileIsRefusedWithoutOpeningIt) {
     options.timeoutSeconds = 10;
     CommandResult r = Repair(c.name, options);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, c.block);
+    EXPECT_EQ(r.err, Refused(c.name) + c.block);
   }
   EXPECT_EQ(Listing(), std::set<std::string>({"pipe", "device"}));
 }
@@ -921,6 +1022,57 @@ TEST_F(RepairTest, TimecodesOfAnyFrameRateAreCopiedByteForByte) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, CountReport(302, 300));
   EXPECT_EQ(ReadFile(path("fast.raw")), head + std::string(1, '\0') + le32(300) + frames);
+}
+
+// --in-place writes the count where it lies (in text right-aligned, spaces
+// before a shorter one) and cuts an empty tail; the file stays the same file,
+// so a hard link sees the change. What it cannot do so is refused, the file
+// untouched.
+TEST_F(RepairTest, InPlaceChangesOnlyTheCountAndCutsAnEmptyTail) {
+  struct Case {
+    const char* name;
+    Recording recording;
+    std::string tail;
+    int padding;          // spaces before the new text count; -1: refused
+    const char* refusal;  // the reason, unwrapped
+  } cases[] = {
+      {"take.raw", Recording().claiming(25), std::string(3000, '\0'), 0, ""},
+      {"take.txt", Recording().text().claiming(100), " \n\n\t \n ", 1, ""},
+      {"long.txt", Recording().text().claiming(9), "", -1,
+       "The count 20 does not fit where the header states 9; 'hdrmend long.txt' repairs it "
+       "through a copy."},
+      {"take.raw.gz", Recording().claiming(25), "", -1,
+       "A compressed recording cannot be changed in place; 'hdrmend take.raw.gz' repairs it "
+       "through a copy."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (EndsWith(c.name, ".gz") && FindProgram("gzip").empty()) continue;
+    Recording right = c.recording;
+    ASSERT_EQ(Generate(right.claiming(right.frames), "right"), 0);
+    std::string expected = ReadFile(path("right"));
+    if (c.padding > 0) expected.insert(2, std::string(c.padding, ' '));
+    ASSERT_EQ(Generate(c.recording, c.name), 0);
+    const std::string original = ReadFile(path(c.name)) + c.tail;
+    WriteFile(path(c.name), original);
+    ASSERT_EQ(link(path(c.name).c_str(), path("link").c_str()), 0);
+    CommandOptions options;
+    options.directory = dir_.path();
+    CommandResult r = RunCommand(HDRMEND_BINARY, {"--in-place", c.name}, options);
+    std::string err = r.err;
+    for (size_t at; (at = err.find("\n       ")) != std::string::npos;) err.replace(at, 8, " ");
+    if (c.padding < 0) {
+      EXPECT_EQ(r.status, 1);
+      EXPECT_NE(err.find(c.refusal), std::string::npos) << r.err;
+      EXPECT_EQ(ReadFile(path(c.name)), original);
+    } else {
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(r.err, CountReport(c.recording.claim(), c.recording.frames));
+      EXPECT_EQ(ReadFile(path("link")), expected);
+    }
+    EXPECT_EQ(Listing(), std::set<std::string>({"right", "link", c.name}));
+    for (const char* name : {"right", "link", c.name}) unlink(path(name).c_str());
+  }
 }
 
 }  // namespace

@@ -123,6 +123,18 @@ TEST_F(SalvageTest, KeepsEveryFrameThatReadsWholeAndTheOriginal) {
     } cases[] = {
         {"body cut off", r.bytes().substr(0, r.start(kFrames - 1) + r.frames.back().size() / 2),
          Range(0, kFrames - 1), 1},
+        // A text number the end touches may have been cut: no value.
+        {"last coordinate cut",
+         r.bytes().substr(0, binary ? r.bytes().size() - 1 : r.bytes().rfind('.')),
+         Range(0, kFrames - 1), 1},
+        {"frame 20 of no recorder's form",
+         [&] {
+           std::string b = r.bytes();
+           const std::size_t countLine = r.frames[20].find('\n', r.frames[20].find('\n') + 1);
+           return binary ? b.replace(r.start(20), 1, "\x06")
+                         : b.replace(r.start(20) + countLine, 1, " ");
+         }(),
+         Join(Range(0, 20), Range(21, kFrames)), 1},
         {"frame 20 overwritten",
          r.bytes().replace(r.start(20), r.frames[20].size(), std::string(r.frames[20].size(), 'x')),
          Join(Range(0, 20), Range(21, kFrames)), 1},

@@ -35,6 +35,16 @@ std::string Frames(ZrRDFormat format, const std::vector<int>& numbers, int claim
   return RDEncodeFile(format, claimed, 1, pointers);
 }
 
+// A binary frame header without timecode.
+std::string Header(int number) {
+  return "\x04" + std::string(1, static_cast<char>(number)) + std::string(3, '\0');
+}
+
+std::string NotInForm(int record, std::size_t at, const std::string& why) {
+  return "Frame record " + std::to_string(record) + ", at byte " + std::to_string(at) +
+         ", is not of the form a recorder writes: " + why + ".";
+}
+
 class ZrRDFramePassesTest : public ::testing::Test {
  protected:
   void SetUp() override { ZnClearMessages(); }
@@ -68,6 +78,35 @@ TEST_F(ZrRDFramePassesTest, CountEndsOnlyWhereTheDataEnds) {
       {"body cut off", binary.substr(0, binary.size() - 1), 10, ZrRDCountEnd::kFrameDamaged, 2,
        {"Unable to read frame 3", "Cannot read camera 1", "Unable to read glob 1",
         "Cannot read Y coordinate.", "Hit end of file."}},
+      // Frames of no recorder's form; frame 2 starts at byte 49 in binary.
+      {"binary header of 6 bytes",
+       Replace(binary, Header(2), std::string("\x06\x02\0\0\0\0\0", 7)), 10,
+       ZrRDCountEnd::kNotInForm, 1, {NotInForm(2, 49, "its header is 6 bytes long")}},
+      {"binary timecode past the 59th minute",
+       Replace(binary, Header(2), std::string("\x09\x02\0\0\0\x04\x01\x3c\x03\x04", 10)), 10,
+       ZrRDCountEnd::kNotInForm, 1, {NotInForm(2, 49, "its timecode has 60 minutes")}},
+      {"binary number leaping beyond 2^24", Frames(ZrRDFormat::Binary, {1, 2, 16777219}), 10,
+       ZrRDCountEnd::kNotInForm, 2,
+       {NotInForm(3, 60, "its number 16777219 lies more than 16777216 from the 2 before it")}},
+      {"binary numbers leaping 2^24 either way", Frames(ZrRDFormat::Binary, {1, 16777217, 1}), 10,
+       ZrRDCountEnd::kClean, 3, {}},
+      {"text frame number on the line before", Replace(text, "  \n2\n", "  2\n"), 10,
+       ZrRDCountEnd::kNotInForm, 1,
+       {NotInForm(2, text.find("\n2\n"), "its frame number does not start a line")}},
+      {"text glob count and glob on one line", Replace(text, "2\n1\n3", "2\n1 3"), 10,
+       ZrRDCountEnd::kNotInForm, 1,
+       {NotInForm(2, text.find("\n2\n") + 1, "glob 1 of camera 1 does not start a line")}},
+      {"text glob over two lines", Replace(text, "3\n1\n3 1.5000  ", "3\n1\n3 1.5000\n"), 10,
+       ZrRDCountEnd::kNotInForm, 2,
+       {NotInForm(3, text.find("\n3\n") + 1, "glob 1 of camera 1 runs over more than one line")}},
+      // The end cuts off a recorder's header: the data ends there.
+      {"binary header cut off", binary + std::string("\x09\x04\0\0", 4), 10, ZrRDCountEnd::kClean,
+       3, {}},
+      {"text header line cut off", text + "4 01:0", 10, ZrRDCountEnd::kClean, 3, {}},
+      // A last number that the end touches may have been cut.
+      {"text cut in the last coordinate", text.substr(0, text.rfind("2.5000") + 3), 10,
+       ZrRDCountEnd::kFrameDamaged, 2,
+       {"Unable to read frame 3", "The data ends inside a number, which may have been cut off."}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

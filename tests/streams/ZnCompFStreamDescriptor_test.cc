@@ -76,14 +76,17 @@ class CompFStreamDescriptorTest : public ::testing::Test {
 TEST_F(CompFStreamDescriptorTest, DataGoesThroughTheDescriptorsNeverThroughTheName) {
   struct Case {
     const char* extension;
+    const char* compressor;    // "" for none
     const char* decompressor;  // to check what was written, "" for none
   };
-  const Case cases[] = {{"", ""}, {".gz", "gunzip"}, {".Z", "uncompress"}};
+  // Debian's gzip brings an uncompress of its own; compress comes only with
+  // ncompress.
+  const Case cases[] = {{"", "", ""}, {".gz", "gzip", "gunzip"}, {".Z", "compress", "uncompress"}};
   const std::string data = Sample(600000);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.extension);
-    if (c.decompressor[0] != '\0' && !HaveProgram(c.decompressor)) {
-      std::cout << "skipped: " << c.decompressor << " is not installed\n";
+    if (c.decompressor[0] != '\0' && (!HaveProgram(c.compressor) || !HaveProgram(c.decompressor))) {
+      std::cout << "skipped: " << c.compressor << " or " << c.decompressor << " is not installed\n";
       continue;
     }
     ZnClearMessages();

@@ -48,7 +48,11 @@ constexpr long long kMaxStep = 1LL << 24;
 
 bool Steps(const std::vector<ReferenceFrame>& before, int32_t number) {
   if (before.empty()) return true;
-  const long long step = static_cast<long long>(number) - before.back().number;
+  // Numbers count as a 32-bit counter does, round from the largest to the
+  // smallest.
+  long long step = static_cast<long long>(number) - before.back().number;
+  if (step > 2147483647LL) step -= 4294967296LL;
+  if (step < -2147483648LL) step += 4294967296LL;
   return step >= -kMaxStep && step <= kMaxStep;
 }
 
@@ -220,7 +224,7 @@ bool ReadBinaryFrame(Input& in, int cameras, const std::vector<ReferenceFrame>& 
 // Whether a text header line that the end of the data cut off, from its
 // first character on, can be the start of a recorder's: a sign and digits
 // that can still begin an int, then blanks and the characters of a
-// timecode, at most 255 of them.
+// timecode, at most 255 from the first to the last.
 bool RecorderHeaderStart(const std::string& line) {
   std::size_t k = 0;
   if (k < line.size() && (line[k] == '+' || line[k] == '-')) ++k;
@@ -230,11 +234,14 @@ bool RecorderHeaderStart(const std::string& line) {
   if (value > (line[0] == '-' ? 2147483648LL : 2147483647LL) || k > kLongestInt) return false;
   if (k == line.size()) return true;
   if (k == digits || !Blank(line[k])) return false;
-  std::size_t text = 0;
-  for (; k < line.size(); ++k) {
-    if (Blank(line[k])) continue;
-    if (!Digit(line[k]) && std::string(":;./").find(line[k]) == std::string::npos) return false;
-    if (++text > kLongestTimecode) return false;
+  const std::size_t first = line.find_first_not_of(" \t\n\v\f\r", k);
+  if (first == std::string::npos) return true;
+  const std::size_t last = line.find_last_not_of(" \t\n\v\f\r");
+  if (last - first + 1 > kLongestTimecode) return false;
+  for (k = first; k <= last; ++k) {
+    if (!Blank(line[k]) && !Digit(line[k]) && std::string(":;./").find(line[k]) == std::string::npos) {
+      return false;
+    }
   }
   return true;
 }
@@ -274,34 +281,35 @@ bool ReadTextFrame(Input& in, int cameras, bool startsLine, const std::vector<Re
   if (!startsLine || !Steps(before, frame->number)) return false;
   *failed = Failed::kUnread;
   // Each glob count and each glob's pixels start a line (the header line's
-  // end starts the first); a glob's coordinates do not.
-  bool lines = true;
+  // end starts the first); a glob's coordinates do not. Each is judged once
+  // it is read, and the first that departs ends the reading.
   bool first = true;
-  auto starts = [&](bool lineFeed) {
-    lines = lines && (lineFeed || first);
+  auto starts = [&first](bool lineFeed) {
+    const bool started = lineFeed || first;
     first = false;
+    return started;
   };
   for (int c = 0; c < cameras; ++c) {
     long long globs = 0;
-    starts(in.skipBlanks());
+    const bool countStarts = starts(in.skipBlanks());
     if (!ReadInt(in, &globs) || globs < 0) return false;
+    if (!countStarts) return *failed = Failed::kDeparts, false;
     std::vector<ReferenceGlob> camera;
     for (long long g = 0; g < globs; ++g) {
       ReferenceGlob glob;
-      starts(in.skipBlanks());
+      const bool globStarts = starts(in.skipBlanks());
       if (!ReadInt32(in, &glob.pixels)) return false;
-      lines = lines && !in.skipBlanks();
+      bool broken = in.skipBlanks();
       if (!ReadDecimal(in, &glob.x)) return false;
-      lines = lines && !in.skipBlanks();
+      broken = in.skipBlanks() || broken;
       if (!ReadDecimal(in, &glob.y)) return false;
+      if (!globStarts || broken) return *failed = Failed::kDeparts, false;
       camera.push_back(glob);
     }
     frame->cameras.push_back(camera);
   }
   // A last number that the end of the data touches may have been cut.
-  if (cameras > 0 && in.end()) return false;
-  *failed = Failed::kDeparts;
-  return lines;
+  return cameras == 0 || !in.end();
 }
 
 // What the text encoder writes for a coordinate read as `value`.

@@ -73,6 +73,16 @@ std::vector<std::string> TakeMessages() {
   return texts;
 }
 
+std::string MessageBlock(const std::vector<std::string>& newestFirst) {
+  ZnMessage* chain = nullptr;
+  for (auto text = newestFirst.rbegin(); text != newestFirst.rend(); ++text) {
+    chain = new ZnMessage(ZnMessage::Error, ZnStr(text->c_str()), chain);
+  }
+  std::string block = chain != nullptr ? chain->toString().c_str() : "";
+  delete chain;
+  return block;
+}
+
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream data;

@@ -51,6 +51,8 @@ class ScopedEnv {
 std::vector<std::string> PendingMessages();
 // PendingMessages(), then empties the list.
 std::vector<std::string> TakeMessages();
+// The block a command prints for these error messages, newest first.
+std::string MessageBlock(const std::vector<std::string>& newestFirst);
 
 // The whole file; "" when it cannot be read.
 std::string ReadFile(const std::string& path);

@@ -10,7 +10,7 @@ script=$(cd "$(dirname "$0")/../.." && pwd)/tools/install-deps
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/hdrmend-deps.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 bash_path=$(command -v bash)
-everything="g++ cmake make gzip libgtest-dev pkg-config pigz ncompress libjpeg-turbo-progs"
+everything="g++ cmake make gzip libgtest-dev pkg-config pigz ncompress"
 
 # What each package brings on Debian: commands (bin:) and files (file:).
 provides() {
@@ -24,7 +24,10 @@ provides() {
     pkg-config) echo bin:pkg-config ;;
     pigz) echo bin:pigz ;;
     ncompress) echo bin:compress ;;
-    libjpeg-turbo-progs) echo bin:cjpeg bin:djpeg ;;
+    lintian) echo bin:lintian ;;
+    man-db) echo bin:man ;;
+    xfsprogs) echo bin:mkfs.xfs ;;
+    btrfs-progs) echo bin:mkfs.btrfs ;;
     clang) echo bin:clang++ ;;
     libclang-rt-14-dev) echo file:rt/libclang_rt.fuzzer-x86_64.a ;;
   esac
@@ -99,16 +102,18 @@ count=0
 #   text the output must hold
 cases=(
   "complete machine|$everything|0|no|yes||--|0||nothing to do"
-  "fresh machine as root||0|no|yes||--|0|apt-get update -qq (noninteractive);apt-get install -y -qq g++ cmake make gzip libgtest-dev pkg-config pigz ncompress libjpeg-turbo-progs (noninteractive)|everything hdrmend needs is installed."
-  "user with sudo|g++ cmake make gzip libgtest-dev pkg-config ncompress libjpeg-turbo-progs|1000|yes|yes||--|0|sudo apt-get update -qq (noninteractive);sudo apt-get install -y -qq pigz (noninteractive)|installing pigz"
-  "user without sudo|g++ cmake gzip libgtest-dev pkg-config pigz ncompress libjpeg-turbo-progs|1000|no|yes||--|1||as root, run: apt-get install make"
-  "no apt-get, filters missing|g++ cmake make gzip libgtest-dev pkg-config ncompress|0|no|no||--|0||libjpeg-turbo-progs"
-  "no apt-get, compiler missing|cmake make gzip libgtest-dev pkg-config pigz ncompress libjpeg-turbo-progs|0|no|no||--|1||cannot be built without"
-  "release lacks one package|g++ make gzip libgtest-dev pkg-config ncompress libjpeg-turbo-progs|0|no|yes|pigz|--|0|apt-get update -qq (noninteractive);apt-get install -y -qq cmake pigz (noninteractive);apt-get install -y -qq cmake (noninteractive);apt-get install -y -qq pigz (noninteractive)|pigz "
-  "release lacks the compiler|cmake make gzip libgtest-dev pkg-config pigz ncompress libjpeg-turbo-progs|0|no|yes|g++|--|1|apt-get update -qq (noninteractive);apt-get install -y -qq g++ (noninteractive)|cannot be built without"
-  "check only|g++ make gzip libgtest-dev pkg-config pigz ncompress libjpeg-turbo-progs|0|no|yes||--check|1||cmake"
-  "GoogleTest headers without the library|g++ cmake make gzip gtest-headers-only pkg-config pigz ncompress libjpeg-turbo-progs|0|no|yes||--|0|apt-get update -qq (noninteractive);apt-get install -y -qq libgtest-dev (noninteractive)|installing libgtest-dev"
+  "fresh machine as root||0|no|yes||--|0|apt-get update -qq (noninteractive);apt-get install -y -qq g++ cmake make gzip libgtest-dev pkg-config pigz ncompress (noninteractive)|everything hdrmend needs is installed."
+  "user with sudo|g++ cmake make gzip libgtest-dev pkg-config ncompress|1000|yes|yes||--|0|sudo apt-get update -qq (noninteractive);sudo apt-get install -y -qq pigz (noninteractive)|installing pigz"
+  "user without sudo|g++ cmake gzip libgtest-dev pkg-config pigz ncompress|1000|no|yes||--|1||as root, run: apt-get install make"
+  "no apt-get, filters missing|g++ cmake make gzip libgtest-dev pkg-config|0|no|no||--|0||ncompress"
+  "no apt-get, compiler missing|cmake make gzip libgtest-dev pkg-config pigz ncompress|0|no|no||--|1||cannot be built without"
+  "release lacks one package|g++ make gzip libgtest-dev pkg-config ncompress|0|no|yes|pigz|--|0|apt-get update -qq (noninteractive);apt-get install -y -qq cmake pigz (noninteractive);apt-get install -y -qq cmake (noninteractive);apt-get install -y -qq pigz (noninteractive)|pigz "
+  "release lacks the compiler|cmake make gzip libgtest-dev pkg-config pigz ncompress|0|no|yes|g++|--|1|apt-get update -qq (noninteractive);apt-get install -y -qq g++ (noninteractive)|cannot be built without"
+  "check only|g++ make gzip libgtest-dev pkg-config pigz ncompress|0|no|yes||--check|1||cmake"
+  "GoogleTest headers without the library|g++ cmake make gzip gtest-headers-only pkg-config pigz ncompress|0|no|yes||--|0|apt-get update -qq (noninteractive);apt-get install -y -qq libgtest-dev (noninteractive)|installing libgtest-dev"
   "clang and its runtime|$everything|0|no|yes||--with-clang|0|apt-get update -qq (noninteractive);apt-get install -y -qq clang (noninteractive);apt-get install -y -qq libclang-rt-14-dev (noninteractive)|everything hdrmend needs is installed."
+  "lintian for the packages' check|$everything man-db|0|no|yes||--with-lintian|0|apt-get update -qq (noninteractive);apt-get install -y -qq lintian (noninteractive)|everything hdrmend needs is installed."
+  "file system tools|$everything btrfs-progs|0|no|yes||--with-filesystems|0|apt-get update -qq (noninteractive);apt-get install -y -qq xfsprogs (noninteractive)|installing xfsprogs"
   "clang without its runtime|$everything clang|0|no|yes||--with-clang|0|apt-get update -qq (noninteractive);apt-get install -y -qq libclang-rt-14-dev (noninteractive)|installing libclang-rt-14-dev"
 )
 for line in "${cases[@]}"; do
