@@ -43,9 +43,13 @@ ZnStr OriginalName(const ZnStr& name) {
 }
 
 // The original's bytes kept under `kept` before the recording is replaced:
-// a hard link to it (no space, no copy), or where the file system has none, a
-// flushed copy made exclusively. Registered for removal until the recording
-// is replaced, so that an interrupted run leaves nothing extra.
+// a hard link to it (no space, no copy), or where the file system or its
+// rules refuse one (fs.protected_hardlinks for a user who does not own the
+// recording), a flushed copy made exclusively. Until the recording is
+// replaced, the kept original is registered for removal on interrupt, from
+// before it exists: the link's identity is the recording's, known
+// beforehand; the copy is created and registered with interrupts held off.
+// Either goes only while its name still leads to what was made here.
 class KeptOriginal {
  public:
   ~KeptOriginal() { undo(); }
@@ -55,26 +59,20 @@ class KeptOriginal {
     // The link is made to the file that was read, through its descriptor,
     // whatever its name leads to by now.
     const std::string opened = "/proc/self/fd/" + std::to_string(source.fd());
-    if (linkat(AT_FDCWD, opened.c_str(), AT_FDCWD, kept.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-      if (errno == EEXIST) return refuseExisting();
-      if (!copy(source)) return false;
-    }
-    struct stat status;
-    if (lstat(kept.c_str(), &status) == 0) {
-      device_ = status.st_dev;
-      inode_ = status.st_ino;
-      made_ = true;
-      slot_ = ZnCleanupAddFile(kept.c_str(), device_, inode_);
-    }
-    return made_;
+    ZnBlockInterrupts();
+    claim(source.status().st_dev, source.status().st_ino);
+    const bool linked =
+        linkat(AT_FDCWD, opened.c_str(), AT_FDCWD, kept.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    const int error = errno;
+    if (!linked) forget();
+    ZnUnblockInterrupts();
+    if (linked) return true;
+    if (error == EEXIST) return refuseExisting();
+    return copy(source);
   }
 
   // The recording has been replaced: the kept original stays for good.
-  void settle() {
-    ZnCleanupRemoveFile(slot_);
-    slot_ = -1;
-    made_ = false;
-  }
+  void settle() { forget(); }
 
   // The recording stays as it was: the kept original goes, if it is still
   // the file made here.
@@ -85,20 +83,46 @@ class KeptOriginal {
         status.st_ino == inode_) {
       unlink(name_.c_str());
     }
-    settle();
+    forget();
   }
 
  private:
+  void claim(dev_t device, ino_t inode) {
+    device_ = device;
+    inode_ = inode;
+    made_ = true;
+    slot_ = ZnCleanupAddFile(name_.c_str(), device_, inode_);
+  }
+
+  void forget() {
+    ZnCleanupRemoveFile(slot_);
+    slot_ = -1;
+    made_ = false;
+  }
+
   bool refuseExisting() {
     ZnReportError("\"%s\" exists; the original cannot be kept there.", name_.c_str());
     return false;
   }
 
   bool copy(const SourceFile& source) {
+    ZnBlockInterrupts();
     const int fd = open(name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int error = errno;
+    struct stat made;
+    if (fd >= 0 && fstat(fd, &made) == 0) claim(made.st_dev, made.st_ino);
+    ZnUnblockInterrupts();
     if (fd < 0) {
-      if (errno == EEXIST) return refuseExisting();
-      return fail(errno, -1);
+      if (error == EEXIST) return refuseExisting();
+      return fail(error, -1);
+    }
+    if (!made_) {
+      // Created here a moment ago, and not to be told apart from another
+      // file of that name: removed by name.
+      const int unknown = errno;
+      close(fd);
+      unlink(name_.c_str());
+      return fail(unknown, -1);
     }
     loff_t from = 0;
     for (;;) {
@@ -118,7 +142,7 @@ class KeptOriginal {
   bool fail(int error, int fd) {
     if (fd >= 0) {
       close(fd);
-      unlink(name_.c_str());
+      undo();
     }
     char* text = ZnErrorText(error);
     ZnReportError("%s.", text != nullptr ? text : "Unknown error");

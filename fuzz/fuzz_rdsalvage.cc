@@ -1,20 +1,30 @@
-// Plans the salvage of arbitrary bytes (a recording mutated by the fuzzer)
-// and copies what it keeps, in memory, and judges both with the reference
-// reader (tests/support/ReferenceReader.h):
+// Damages a recording and plans its salvage, in memory, and judges the plan
+// against the recording as it was. The input chooses the recording (the
+// encoding, timecodes, where the numbers start, cameras, globs, frames, the
+// seed of tools/RandomFrames.h) in its first four bytes, then the damage: a
+// list of overwrites with garbage, stretches lost, garbage inserted and
+// stretches zeroed, anywhere after the file header. The garbage comes from a
+// generator seeded by the input, so that it is as random as a disk's, not a
+// frame the fuzzer forged. Checked, with the reference reader
+// (tests/support/ReferenceReader.h):
 //  - the kept runs and dropped stretches follow one another in order from
 //    the first frame on, and only an empty tail may follow the last;
 //  - every kept run, read on its own after the file header, holds exactly
-//    the frames the plan counts for it, whole;
-//  - a run after a dropped stretch starts with a frame numbered above the
-//    last frame kept before it;
-//  - every frame before the first damage is kept, and an undamaged
-//    recording loses nothing;
+//    the frames the plan counts for it, whole; a run after damage starts
+//    with a frame numbered above the last frame kept before it;
+//  - every kept frame is a frame of the undamaged recording, in its order:
+//    as it reads, or changed where it stands (the encodings carry no
+//    check, so bytes changed or lost inside a frame that still reads whole
+//    in the recorder's form are kept as they read); never one that starts
+//    where no frame started;
+//  - an undamaged recording loses nothing;
 //  - the copy reads whole and holds the kept frames, in order.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "foundation/ZnMessage.h"
 #include "fuzz/FuzzCheck.h"
@@ -22,25 +32,112 @@
 #include "rawdata/ZrRDFileWriter.h"
 #include "rawdata/ZrRDSalvage.h"
 #include "tests/support/ReferenceReader.h"
+#include "tools/RandomFrames.h"
 
 namespace {
 
-constexpr size_t kMaxInput = 64 * 1024;
+constexpr size_t kMaxInput = 4096;
+
+// The recording before the damage: its bytes, where its frame records start
+// (and the end), and for each byte of the damaged data the byte of the
+// recording whose place it holds, changed or not, or -1 for garbage
+// inserted.
+struct Damaged {
+  std::string original;
+  std::vector<size_t> frames;
+  std::string bytes;
+  std::vector<int64_t> origin;
+};
+
+Damaged Make(const uint8_t* data, size_t size) {
+  RandomFrameSettings settings;
+  settings.format = data[0] & 1 ? ZrRDFormat::Text : ZrRDFormat::Binary;
+  settings.timecodes = (data[0] & 2) != 0;
+  const int firsts[] = {1, 100, 1000000, -100};
+  settings.firstNumber = firsts[(data[0] >> 2) & 3];
+  settings.maxGlobs = data[0] >> 4;
+  settings.cameras = data[1] % 4 + 1;
+  settings.seed = data[3];
+  RandomFrames source(settings);
+  std::ostringstream os;
+  ZrRDWriteFileHeader(os, settings.format, 7, settings.cameras);
+  Damaged d;
+  const size_t header = os.str().size();
+  ZrRDFrame frame;
+  for (int k = 0; k <= data[2] % 48; ++k) {
+    d.frames.push_back(os.str().size());
+    source.next(frame);
+    ZrRDWriteFrame(os, frame, settings.format);
+  }
+  d.frames.push_back(os.str().size());
+  d.original = os.str();
+  d.bytes = d.original;
+  for (size_t k = 0; k < d.bytes.size(); ++k) d.origin.push_back(static_cast<int64_t>(k));
+
+  // splitmix64, seeded by each operation's bytes.
+  uint64_t state = 0;
+  auto garbage = [&state] {
+    uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return static_cast<char>(z ^ (z >> 31));
+  };
+  for (size_t at = 4; at + 4 <= size; at += 4) {
+    const size_t room = d.bytes.size() - header;
+    if (room == 0) break;
+    const size_t where = header + (data[at + 1] | data[at + 2] << 8) % room;
+    const size_t length = std::min<size_t>(data[at + 3] % 64 + 1, d.bytes.size() - where);
+    state = data[at] | static_cast<uint64_t>(data[at + 3]) << 8 | at << 16;
+    switch (data[at] % 4) {
+      case 0:
+        for (size_t k = where; k < where + length; ++k) d.bytes[k] = garbage();
+        break;
+      case 1:
+        d.bytes.erase(where, length);
+        d.origin.erase(d.origin.begin() + where, d.origin.begin() + where + length);
+        break;
+      case 2:
+        for (size_t k = 0; k < length; ++k) {
+          d.bytes.insert(d.bytes.begin() + where, garbage());
+          d.origin.insert(d.origin.begin() + where, -1);
+        }
+        break;
+      default:
+        for (size_t k = where; k < where + length; ++k) d.bytes[k] = '\0';
+    }
+  }
+  return d;
+}
+
+bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+bool SameFrame(const testsupport::ReferenceFrame& a, const testsupport::ReferenceFrame& b) {
+  if (a.number != b.number || a.header != b.header || a.cameras.size() != b.cameras.size()) {
+    return false;
+  }
+  for (size_t c = 0; c < a.cameras.size(); ++c) {
+    if (a.cameras[c].size() != b.cameras[c].size()) return false;
+    for (size_t g = 0; g < a.cameras[c].size(); ++g) {
+      const testsupport::ReferenceGlob& x = a.cameras[c][g];
+      const testsupport::ReferenceGlob& y = b.cameras[c][g];
+      if (x.pixels != y.pixels || x.x != y.x || x.y != y.y) return false;
+    }
+  }
+  return true;
+}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size > kMaxInput) return 0;
-  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  if (size < 4 || size > kMaxInput) return 0;
+  const Damaged d = Make(data, size);
+  const std::string& bytes = d.bytes;
   ZnClearMessages();
-  const testsupport::ReferenceReading expected = testsupport::ReadReference(bytes);
 
   std::istringstream in(bytes);
   ZrRDFileReader reader(in, "fuzz input");
-  if (ZnMessages.errorPending()) {
-    ZnClearMessages();
-    return 0;
-  }
+  FUZZ_CHECK(!ZnMessages.errorPending());
+  const bool binary = reader.isBinary();
   const int64_t headerEnd = reader.position();
   const ZrRDBytesAt bytesAt = [&bytes](int64_t offset, std::size_t n, char* out) -> int64_t {
     if (offset < 0) return -1;
@@ -50,74 +147,131 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return static_cast<int64_t>(got);
   };
   ZrRDSalvagePlan plan;
-  const bool planned = ZrRDPlanSalvage(reader, bytesAt, &plan);
-  FUZZ_CHECK(planned);
+  FUZZ_CHECK(ZrRDPlanSalvage(reader, bytesAt, &plan));
   FUZZ_CHECK(!ZnMessages.errorPending());
   ZnClearMessages();
 
   // Runs and stretches in order, each starting where the one before ended.
   int64_t at = headerEnd;
-  std::size_t d = 0;
+  std::size_t d2 = 0;
   int64_t frames = 0;
   testsupport::ReferenceReading kept;
   int32_t last = 0;
   // A text header's counts end at their last digit: a line feed keeps them
   // apart from what follows.
   const std::string header =
-      bytes.substr(0, static_cast<std::size_t>(headerEnd)) + (reader.isBinary() ? "" : "\n");
+      bytes.substr(0, static_cast<std::size_t>(headerEnd)) + (binary ? "" : "\n");
   for (const ZrRDKeptRun& run : plan.kept) {
     bool afterDamage = false;
-    while (d < plan.dropped.size() && plan.dropped[d].start < run.start) {
-      FUZZ_CHECK(plan.dropped[d].start == at && plan.dropped[d].end > at);
-      FUZZ_CHECK(plan.dropped[d].framesBefore == frames);
-      at = plan.dropped[d].end;
+    while (d2 < plan.dropped.size() && plan.dropped[d2].start < run.start) {
+      FUZZ_CHECK(plan.dropped[d2].start == at && plan.dropped[d2].end > at);
+      FUZZ_CHECK(plan.dropped[d2].framesBefore == frames);
+      at = plan.dropped[d2].end;
       afterDamage = true;
-      ++d;
+      ++d2;
     }
     FUZZ_CHECK(run.start == at && run.end > run.start && run.frames > 0);
-    // A text run ends at its last number: a line feed ends that, as the
-    // copy's does.
+    // A text run ends at its last number; the line end after it is the
+    // frame's, which the reference reader wants to see (a number at the end
+    // of the data may have been cut).
     const testsupport::ReferenceReading alone = testsupport::ReadReference(
         header +
-        bytes.substr(static_cast<std::size_t>(run.start), static_cast<std::size_t>(run.end - run.start)) +
-        (reader.isBinary() ? "" : "\n"));
+        bytes.substr(static_cast<std::size_t>(run.start),
+                     static_cast<std::size_t>(run.end - run.start)) +
+        (binary ? "" : "\n"));
     FUZZ_CHECK(alone.headerRead && alone.whole);
     FUZZ_CHECK(static_cast<int64_t>(alone.frames.size()) == run.frames);
-    if (afterDamage) FUZZ_CHECK(alone.frames.front().number > last);
+    if (afterDamage && frames > 0) FUZZ_CHECK(alone.frames.front().number > last);
     last = alone.frames.back().number;
     kept.frames.insert(kept.frames.end(), alone.frames.begin(), alone.frames.end());
     frames += run.frames;
     at = run.end;
   }
-  for (; d < plan.dropped.size(); ++d) {
-    FUZZ_CHECK(plan.dropped[d].start == at && plan.dropped[d].end >= at);
-    at = plan.dropped[d].end;
+  for (; d2 < plan.dropped.size(); ++d2) {
+    FUZZ_CHECK(plan.dropped[d2].start == at && plan.dropped[d2].end >= at);
+    at = plan.dropped[d2].end;
   }
   FUZZ_CHECK(frames == plan.frames && at <= plan.end);
   FUZZ_CHECK(plan.end == static_cast<int64_t>(bytes.size()));
+  if (bytes == d.original) {
+    FUZZ_CHECK(plan.dropped.empty() && plan.frames == static_cast<int64_t>(d.frames.size()) - 1);
+  }
 
-  // Nothing before the first damage is lost, nothing at all without damage.
-  // A frame of no recorder's form starts damage, though it reads whole.
-  FUZZ_CHECK(kept.frames.size() >= expected.frames.size());
-  for (std::size_t k = 0; k < expected.frames.size(); ++k) {
-    FUZZ_CHECK(kept.frames[k].header == expected.frames[k].header);
+  // Every kept frame against the frames of the recording as it was, in
+  // order: it stands where one of them stood, intact or changed (between the
+  // bytes that remain unchanged on either side of its start a frame of the
+  // recording started, and unchanged bytes begin again within its header: a
+  // frame whose first bytes changed, a sign or a digit of its number, starts
+  // later), or it reads as one of them. A kept frame's bytes run from its
+  // first character (text: past the line end before it) to the end of what
+  // was read of it.
+  std::vector<testsupport::ReferenceFrame> was;
+  for (size_t k = 0; k + 1 < d.frames.size(); ++k) {
+    const testsupport::ReferenceReading one =
+        testsupport::ReadReference(d.original.substr(0, d.frames[0]) +
+                                   d.original.substr(d.frames[k], d.frames[k + 1] - d.frames[k]));
+    FUZZ_CHECK(one.frames.size() == 1);
+    was.push_back(one.frames[0]);
   }
-  if (expected.whole) {
-    FUZZ_CHECK(plan.dropped.empty() && kept.frames.size() == expected.frames.size());
+  auto unchanged = [&d](size_t q) {
+    return d.origin[q] >= 0 && d.bytes[q] == d.original[static_cast<size_t>(d.origin[q])];
+  };
+  std::istringstream walk(bytes);
+  ZrRDFileReader frameReader(walk, "fuzz input");
+  size_t next = 0;  // the first frame of the recording a kept frame may be
+  for (const ZrRDKeptRun& run : plan.kept) {
+    FUZZ_CHECK(frameReader.resumeAt(run.start));
+    for (int64_t k = 0; k < run.frames; ++k) {
+      size_t start = static_cast<size_t>(frameReader.position());
+      FUZZ_CHECK(frameReader.nextFrameNumber() != 0 && frameReader.skipFrame());
+      const size_t end = static_cast<size_t>(frameReader.position());
+      while (!binary && IsBlank(bytes[start])) ++start;
+      int64_t before = -1;
+      for (size_t q = start; q-- > 0;) {
+        if (unchanged(q)) {
+          before = d.origin[q];
+          break;
+        }
+      }
+      size_t firstKept = start;
+      while (firstKept < end && !unchanged(firstKept)) ++firstKept;
+      const size_t headerEnd = binary ? start + 1 + static_cast<unsigned char>(bytes[start])
+                                      : bytes.find('\n', start) + 1;
+      const int64_t after = firstKept < headerEnd && firstKept < end ? d.origin[firstKept] : -1;
+      size_t j = next;
+      while (j + 1 < d.frames.size() && !(before < static_cast<int64_t>(d.frames[j]) &&
+                                          static_cast<int64_t>(d.frames[j]) <= after)) {
+        ++j;
+      }
+      // Or it reads as one of them, come to stand elsewhere: garbage before
+      // it may end in the byte it lost, a text number may have taken on a
+      // digit of the line before it whose line end was lost.
+      if (j + 1 == d.frames.size()) {
+        const testsupport::ReferenceReading read = testsupport::ReadReference(
+            header + bytes.substr(start, end - start) + (binary ? "" : "\n"));
+        FUZZ_CHECK(read.frames.size() == 1);
+        for (size_t k = next; j + 1 == d.frames.size() && k < was.size(); ++k) {
+          if (SameFrame(read.frames[0], was[k])) j = k;
+        }
+      }
+      FUZZ_CHECK(j + 1 < d.frames.size());
+      next = j + 1;
+    }
   }
+  ZnClearMessages();
 
   if (plan.frames == 0) return 0;
   std::istringstream again(bytes);
   ZrRDFileReader source(again, "fuzz input");
   std::ostringstream copy;
   ZrRDFileWriter writer(copy, static_cast<int>(plan.frames), source.cameraCount(),
-                        source.isBinary() ? ZrRDFormat::Binary : ZrRDFormat::Text);
+                        binary ? ZrRDFormat::Binary : ZrRDFormat::Text);
   FUZZ_CHECK(ZrRDCopySalvaged(source, writer, plan));
   FUZZ_CHECK(writer.close());
   ZnClearMessages();
   kept.headerRead = true;
   kept.whole = true;
-  kept.binary = source.isBinary();
+  kept.binary = binary;
   kept.cameras = source.cameraCount();
   std::string why;
   FUZZ_CHECK(testsupport::SameFramesAsCopied(kept, testsupport::ReadReference(copy.str()), &why));

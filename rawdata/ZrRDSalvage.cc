@@ -1,6 +1,7 @@
 #include "rawdata/ZrRDSalvage.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 
@@ -16,84 +17,88 @@ std::string Reason() {
   return text;
 }
 
-// The bytes of the data, a block at a time around where they are asked for,
-// so that the byte-by-byte search for a frame costs a read per block. The
-// bytes of the frames looked at from there go through a smaller block of
-// their own, so that they do not push the search's block out.
+// The bytes of the data as the search looks at them: a block held around the
+// place being searched, which moves on with it, so that the byte-by-byte
+// search costs a read per block; and, further ahead, the few bytes a walk
+// asks for, read as they are asked for (a walk of damaged bytes jumps far,
+// and a block read there would serve one jump).
 class Bytes {
  public:
-  explicit Bytes(const ZrRDBytesAt& source)
-      : source_(source), scan_(kScanBlock), probe_(kProbeBlock) {}
+  explicit Bytes(const ZrRDBytesAt& source) : source_(source) {}
 
   // Up to n bytes at `at` into `out`; the count, fewer at the end, -1 on
   // failure.
   int64_t read(int64_t at, std::size_t n, char* out) {
-    if (scan_.serve(at, n, out)) return static_cast<int64_t>(n);
-    return probe_.read(*this, at, n, out);
-  }
-
-  // The byte at `at`, or -1 past the end.
-  int at(int64_t at) {
-    char c;
-    return scan_.read(*this, at, 1, &c) == 1 ? static_cast<unsigned char>(c) : -1;
-  }
-
-  // Whether every byte from `at` to the end is zero.
-  bool zerosFrom(int64_t at) {
-    char chunk[65536];
-    for (;;) {
-      const int64_t got = fetch(at, sizeof chunk, chunk);
-      if (got < 0) return false;
-      if (got == 0) return true;
-      for (int64_t k = 0; k < got; ++k) {
-        if (chunk[k] != 0) return false;
-      }
-      at += got;
-    }
-  }
-
-  // The reads of the source so far, and others made elsewhere.
-  int64_t reads() const { return reads_; }
-  void charge(int64_t reads) { reads_ += reads; }
-
- private:
-  static constexpr std::size_t kScanBlock = 64 * 1024;
-  static constexpr std::size_t kProbeBlock = 4 * 1024;
-
-  struct Block {
-    explicit Block(std::size_t size) : size(size) {}
-    bool serve(int64_t at, std::size_t n, char* out) const {
-      if (at < start || at + static_cast<int64_t>(n) > start + length) return false;
-      std::memcpy(out, bytes.get() + (at - start), n);
-      return true;
-    }
-    int64_t read(Bytes& from, int64_t at, std::size_t n, char* out) {
-      if (serve(at, n, out)) return static_cast<int64_t>(n);
-      if (n > size / 2) return from.fetch(at, n, out);
-      if (!bytes) bytes.reset(new char[size]);
-      const int64_t got = from.fetch(at, size, bytes.get());
-      if (got < 0) return -1;
-      start = at;
-      length = got;
-      const int64_t served = std::min<int64_t>(got, static_cast<int64_t>(n));
-      std::memcpy(out, bytes.get(), static_cast<std::size_t>(served));
+    const int64_t blockEnd = start_ + length_;
+    if (at >= start_ && (at + static_cast<int64_t>(n) <= blockEnd || (atEnd_ && at <= blockEnd))) {
+      const int64_t served = std::min<int64_t>(static_cast<int64_t>(n), blockEnd - at);
+      std::memcpy(out, block_.get() + (at - start_), static_cast<std::size_t>(served));
       return served;
     }
-    std::size_t size;
-    std::unique_ptr<char[]> bytes;
-    int64_t start = 0;
-    int64_t length = 0;
-  };
-
-  int64_t fetch(int64_t at, std::size_t n, char* out) {
-    ++reads_;
+    if (atEnd_ && at > blockEnd && at >= start_) return 0;
+    ++farReads_;
     return source_(at, n, out);
   }
 
+  // The byte at `at`, or -1 past the end: the place being searched, which
+  // the block follows, half a block ahead at least for the walks of the
+  // frames that start there.
+  int at(int64_t at) {
+    const int64_t blockEnd = start_ + length_;
+    if (at < start_ || at >= blockEnd || (!atEnd_ && at + kHalf > blockEnd)) {
+      if (atEnd_ && at >= blockEnd && at >= start_) return -1;
+      if (!block_) block_.reset(new char[kBlock]);
+      const int64_t got = source_(at, kBlock, block_.get());
+      start_ = at;
+      length_ = std::max<int64_t>(got, 0);
+      atEnd_ = got < static_cast<int64_t>(kBlock);
+      if (length_ == 0) return -1;
+    }
+    return static_cast<unsigned char>(block_[at - start_]);
+  }
+
+  // Whether nothing but zero bytes follow `at`. The answer holds for every
+  // place up to the first byte that is not zero, which is kept, so that a run
+  // of zeros is read once however many candidates end in it.
+  bool emptyFrom(int64_t at) {
+    if (at >= emptyStart_ && at <= emptyEnd_) return emptyEnd_ == kEnd;
+    char chunk[4096];
+    for (int64_t k = at;;) {
+      const int64_t got = read(k, sizeof chunk, chunk);
+      if (got < 0) return false;
+      if (got == 0) {
+        emptyStart_ = at;
+        emptyEnd_ = kEnd;
+        return true;
+      }
+      for (int64_t i = 0; i < got; ++i) {
+        if (chunk[i] != 0) {
+          emptyStart_ = at;
+          emptyEnd_ = k + i;
+          return false;
+        }
+      }
+      k += got;
+    }
+  }
+
+  // Reads made outside the block so far.
+  int64_t farReads() const { return farReads_; }
+
+ private:
+  static constexpr std::size_t kBlock = 64 * 1024;
+  static constexpr int64_t kHalf = kBlock / 2;
+  static constexpr int64_t kEnd = INT64_MAX;
   const ZrRDBytesAt& source_;
-  Block scan_;
-  Block probe_;
-  int64_t reads_ = 0;
+  std::unique_ptr<char[]> block_;
+  int64_t start_ = 0;
+  int64_t length_ = 0;
+  bool atEnd_ = false;  // the block reaches the end of the data
+  int64_t farReads_ = 0;
+  // [emptyStart_, emptyEnd_) is empty; emptyEnd_ is kEnd when that runs to
+  // the end of the data.
+  int64_t emptyStart_ = -1;
+  int64_t emptyEnd_ = -1;
 };
 
 int32_t Le32(const unsigned char* b) {
@@ -102,181 +107,314 @@ int32_t Le32(const unsigned char* b) {
                               static_cast<uint32_t>(b[3]) << 24);
 }
 
-// A binary frame at `at`, from its bytes: it reads whole exactly when they
-// are all there. Gives its number, where its header ends and where the frame
-// ends. Only headers of the recorder's form are taken: in damaged bytes any
-// size byte can stand, and a long header of garbage swallowing the real
-// frames behind it would read whole just as well.
-// `accept` is asked about the number before the cameras are looked at.
-template <typename Accept>
-bool BinaryFrameAt(Bytes& bytes, int64_t at, int cameras, int32_t* number, int64_t* headerEnd,
-                   int64_t* end, Accept accept) {
-  unsigned char record[256] = {};
-  if (bytes.read(at, 1, reinterpret_cast<char*>(record)) != 1) return false;
-  const std::size_t size = record[0];
-  if (!ZrRDBinaryHeaderInForm(record, 1)) return false;
-  if (bytes.read(at + 1, size, reinterpret_cast<char*>(record + 1)) !=
-      static_cast<int64_t>(size)) {
-    return false;
-  }
-  if (!ZrRDBinaryHeaderInForm(record, 1 + size)) return false;
-  *number = Le32(record + 1);
-  *headerEnd = at + 1 + static_cast<int64_t>(size);
-  if (!accept(*number)) return false;
-  int64_t next = *headerEnd;
-  for (int c = 0; c < cameras; ++c) {
-    unsigned char count[2];
-    if (bytes.read(next, 2, reinterpret_cast<char*>(count)) != 2) return false;
-    next += 2 + 4 * static_cast<int64_t>(count[0] | count[1] << 8);
-  }
-  // The last glob's last byte must be there too.
-  char last;
-  if (next > *headerEnd + 2 * cameras && bytes.read(next - 1, 1, &last) != 1) return false;
-  *end = next;
-  return true;
+// Whether the binary frame header at hand, `got` bytes from its size byte
+// on, is all there and of the recorder's form.
+bool WholeHeaderInForm(const unsigned char* header, int64_t got) {
+  return got >= 1 && got >= 1 + header[0] &&
+         ZrRDBinaryHeaderInForm(header, static_cast<std::size_t>(1 + header[0]));
 }
 
-// Whether a frame numbered `number` may start again after a frame kept that
-// was numbered `floor`: above it, and of the recorder's form after it. A
-// floor of 0 or INT64_MIN names no frame: then any number but 0.
-bool FollowsFloor(int32_t number, int64_t floor) {
-  if (number == 0 || number <= floor) return false;
-  return floor == 0 || floor == INT64_MIN ||
-         ZrRDFrameNumberInForm(static_cast<int32_t>(floor), number);
-}
+// The frames of the recording so far, as far as a place to go on from must
+// fit them: the last frame kept and the largest step forward between two
+// frames kept one after the other.
+struct Sequence {
+  bool any = false;     // a frame was kept
+  int64_t last = 0;     // its number
+  int64_t lastEnd = 0;  // where it ends
+  int64_t maxStep = 1;
+  bool timecode = false;  // the last frame kept carries one
+  // The smallest frame record the camera count allows, in bytes.
+  int64_t smallest = 1;
 
-// Whether binary frames read whole again at `at`: a frame numbered above
-// `floor`, then two more, or the end of the data after fewer.
-bool BinaryFramesFrom(Bytes& bytes, int64_t at, int cameras, int64_t floor) {
-  int32_t number = 0;
-  int64_t headerEnd = 0;
-  int64_t end = 0;
-  if (!BinaryFrameAt(bytes, at, cameras, &number, &headerEnd, &end,
-                     [floor](int32_t n) { return FollowsFloor(n, floor); })) {
-    return false;
+  // Whether a frame numbered `number` at `at` may follow the last frame
+  // kept: above it, and no further than the frames the bytes between could
+  // have held, each one step on. Any number, but 0, while none was kept.
+  bool admits(int64_t number, int64_t at) const {
+    if (number == 0) return false;
+    if (!any) return true;
+    const int64_t frames = (at - lastEnd) / smallest + 1;
+    return number > last && (number - last - 1) / maxStep < frames;
   }
-  for (int k = 0; k < 2; ++k) {
-    if (bytes.zerosFrom(end)) return true;
-    const int32_t previous = number;
-    // A frame numbered 0 ends the data, when anything does, after its header.
-    bool marker = false;
-    const auto follows = [previous, &marker](int32_t n) {
-      marker = n == 0;
-      return !marker && ZrRDFrameNumberInForm(previous, n);
-    };
-    if (!BinaryFrameAt(bytes, end, cameras, &number, &headerEnd, &end, follows)) {
-      return marker && bytes.zerosFrom(headerEnd);
-    }
-  }
-  return true;
-}
 
-// Whether a text frame header could start at `at`, from its bytes: a frame
-// number above `floor` (not 0), then the end of the line, or blanks and a
-// timecode's first part (digits and a colon). Spares the reader the number
-// tokens of glob lines, which a damaged stretch of text is full of.
-bool TextHeaderCouldStart(Bytes& bytes, int64_t at, int64_t floor) {
-  char line[64];
-  const int64_t got = bytes.read(at, sizeof line, line);
-  int k = 0;
-  const bool negative = got > 0 && line[0] == '-';
-  if (got > 0 && (line[0] == '-' || line[0] == '+')) ++k;
-  const int digits = k;
-  int64_t value = 0;
-  while (k < got && line[k] >= '0' && line[k] <= '9' && k - digits < 11) {
-    value = value * 10 + (line[k] - '0');
-    ++k;
+  // Whether a frame numbered `next` goes on from one numbered `number` the
+  // way the recording goes: a step forward no larger than those seen.
+  bool continues(int64_t number, int64_t next) const {
+    return next > number && next <= number + maxStep;
   }
-  if (k == digits) return false;
-  if (negative) value = -value;
-  if (value == 0 || value <= floor) return false;
-  while (k < got && (line[k] == ' ' || line[k] == '\t')) ++k;
-  if (k == got || line[k] == '\n' || line[k] == '\r') return true;
-  const int first = k;
-  while (k < got && line[k] >= '0' && line[k] <= '9') ++k;
-  return k > first && k < got && (line[k] == ':' || line[k] == ';');
-}
 
-// Whether the frame whose header the reader just read, numbered `number`,
-// is of the recorder's form after one numbered `previous` (none when 0),
-// and reads whole; *why says how it departs from the form.
-bool RecorderFrame(ZrRDFileReader& reader, int32_t number, int64_t previous, std::string* why) {
-  if (!reader.headerInForm(why)) return false;
-  if (previous != 0 && !ZrRDFrameNumberInForm(static_cast<int32_t>(previous), number, why)) {
-    return false;
+  void keep(int64_t number, bool withTimecode, int64_t at, int64_t end) {
+    if (any && at == lastEnd && number - last > maxStep) maxStep = number - last;
+    any = true;
+    last = number;
+    timecode = withTimecode;
+    lastEnd = end;
   }
-  return reader.skipFrame(why) && why->empty();
-}
+};
 
-// The same for text frames, read by the reader from `at`.
-bool TextFramesFrom(ZrRDFileReader& reader, int64_t at, int64_t floor) {
-  const ZnMessage* mark = ZnMessages.first();
-  bool whole = false;
-  std::string why;
-  if (reader.resumeAt(at)) {
-    int number = reader.nextFrameNumber();
-    if (FollowsFloor(number, floor) && !reader.headerCutOff() &&
-        RecorderFrame(reader, number, 0, &why)) {
-      whole = true;
-      for (int k = 0; k < 2 && whole; ++k) {
-        const int previous = number;
-        number = reader.nextFrameNumber();
-        if (number == 0 || reader.headerCutOff()) {
-          whole = reader.atEndOfData();
-          break;
-        }
-        whole = RecorderFrame(reader, number, previous, &why);
+// The walks of the search are paid from a budget that every byte the search
+// passes adds to, so that the search as a whole takes time linear in the
+// bytes it looks at: in damaged bytes a binary frame's camera records can
+// jump through the rest of the data, from every candidate again. A walk the
+// budget cannot pay is given up, and its candidate passed over. A frame that
+// is really there has two bytes or more per camera, so passing one pays for
+// the walk of the next.
+class Budget {
+ public:
+  explicit Budget(int cameras) : units_(kPerFarRead * (static_cast<int64_t>(cameras) + 2)) {}
+
+  void passed(int64_t bytes) { units_ += kPerByte * bytes; }
+  bool left() const { return units_ >= 0; }
+  // Spends `steps` and the reads made outside the block since the last call;
+  // false when the budget is used up.
+  bool spend(int64_t steps, const Bytes& bytes) {
+    units_ -= steps + kPerFarRead * (bytes.farReads() - farReadsPaid_);
+    farReadsPaid_ = bytes.farReads();
+    return units_ >= 0;
+  }
+
+ private:
+  static constexpr int64_t kPerByte = 8;
+  // A read outside the block is a system call: as costly as many steps.
+  static constexpr int64_t kPerFarRead = 64;
+  int64_t units_;
+  int64_t farReadsPaid_ = 0;
+};
+
+// A place where the recording goes on after damage, and whether the frame
+// kept last goes with the damage.
+struct Place {
+  int64_t at = -1;
+  bool lastGoes = false;
+  bool goesOnFromLast = false;  // its number fits the frames kept
+};
+
+// The search for the first place after damage from which frames read whole
+// again.
+class Search {
+ public:
+  Search(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt)
+      : reader_(reader),
+        bytes_(bytesAt),
+        binary_(reader.isBinary()),
+        cameras_(reader.cameraCount()),
+        budget_(reader.cameraCount()) {}
+
+  // The smallest frame record for the camera count: a binary frame header
+  // of 4 bytes and its size byte, two bytes per camera; a text frame number
+  // and its line end, "0" and a line end per camera, or the empty line of a
+  // frame without cameras.
+  int64_t smallestFrame() const {
+    return binary_ ? 5 + 2 * static_cast<int64_t>(cameras_)
+                   : 2 + std::max<int64_t>(1, 2 * static_cast<int64_t>(cameras_));
+  }
+
+  // The first place in [from, until) where a frame of the form reads whole
+  // and the recording goes on from it: the frame after it goes on from it
+  // (one step forward at most) or the data ends; and
+  //  - at `damage` or after, its number fits `kept`: the frames kept go on;
+  //  - or, with `without` given (the frames kept but the last, which may
+  //    have read on past its end), before `damage`, or after it where the
+  //    number is no higher than the last frame kept, or while `without`
+  //    holds no frame, its number fits `without`: the last frame kept goes;
+  //  - or, at `damage` or after, its number is above the last frame kept
+  //    however far, and two frames go on from it: a stretch of frames was
+  //    lost whole, or the numbers jumped.
+  // Every frame of these carries a timecode, or none does, as the frame
+  // kept last (`without`'s last where the last frame kept goes).
+  // The end of the data will do for the frame after only where a frame
+  // kept bounds the number (in the first case, and in the second for frames
+  // inside the last one kept), and for a text frame that starts a line.
+  // Where nothing is known of the sequence, any step the form allows goes
+  // on, backwards too.
+  void takeAnyStep() { anyStep_ = true; }
+
+  Place find(int64_t from, int64_t until, int64_t damage, const Sequence& kept,
+             const Sequence* without) {
+    int previous = from > 0 ? bytes_.at(from - 1) : '\n';
+    bool lineStart = previous == '\n' || previous == '\r';
+    for (int64_t p = from; p < until; ++p) {
+      const int c = bytes_.at(p);
+      if (c < 0) break;
+      budget_.passed(1);
+      // A text frame starts with its number, where no number token was going
+      // on (the line end before it may be lost with the frame before).
+      const bool candidate = binary_ ? c == 4 || c == 9 : IsDigitOrSign(c) && !InNumber(previous);
+      const bool startsLine = lineStart;
+      if (c != ' ' && c != '\t') lineStart = c == '\n' || c == '\r';
+      previous = c;
+      if (!candidate) continue;
+      int64_t number = 0;
+      bool timecode = false;
+      if (!(binary_ ? BinaryNumber(p, &number, &timecode) : TextNumber(p, &number, &timecode))) {
+        continue;
+      }
+      // A recording's frames carry a timecode all or none.
+      const bool likeKept = !kept.any || kept.timecode == timecode;
+      const bool inside = p < damage;
+      const bool goesOn = !inside && likeKept && kept.admits(number, p);
+      const bool lastGoes = without != nullptr && without->admits(number, p) &&
+                            (!without->any || without->timecode == timecode) &&
+                            (inside || number <= kept.last || !without->any);
+      const bool jump = !inside && likeKept && kept.any && number > kept.last;
+      if (!goesOn && !lastGoes && !jump) continue;
+      // The end of the data is too little to go on where any number would
+      // have done, where the frame kept last goes although the damage lies
+      // behind it, or where the numbers leap.
+      const int frames = goesOn || lastGoes ? 1 : 2;
+      const bool endWillDo = (binary_ || startsLine) &&
+                             (goesOn ? kept.any : lastGoes && inside && without->any);
+      if (binary_ ? BinaryFramesGoOn(p, frames, kept.maxStep, endWillDo, timecode)
+                  : TextFramesGoOn(p, frames, kept.maxStep, endWillDo, timecode)) {
+        return {p, !goesOn && lastGoes, goesOn};
       }
     }
+    return {};
   }
-  ZnMessages.removeNewerThan(mark);
-  return whole;
-}
 
-bool IsDigitOrSign(int c) { return (c >= '0' && c <= '9') || c == '+' || c == '-'; }
+ private:
+  static bool IsDigitOrSign(int c) { return (c >= '0' && c <= '9') || c == '+' || c == '-'; }
+  // A timecode's parts are no frame numbers either.
+  static bool InNumber(int c) {
+    return IsDigitOrSign(c) || c == '.' || c == 'e' || c == 'E' || c == ':' || c == ';' ||
+           c == '/';
+  }
 
-// Whether a number token could go on through c: a text frame number starts
-// after anything else.
-bool InNumber(int c) { return IsDigitOrSign(c) || c == '.' || c == 'e' || c == 'E'; }
-
-// The reads of the data a search for frames may make: this many, and one
-// more for every kSearchBytesPerRead bytes it has passed. Crafted bytes can
-// make every place look like frames whose records run far (many cameras,
-// glob counts that leap), and looking at one place can then cost a read for
-// every camera of three frames; the allowance keeps the search's time
-// linear in the bytes it looks at, and past it the search gives up. Real
-// damage costs a read every few hundred bytes.
-constexpr int64_t kSearchReads = 256 * 1024;
-constexpr int64_t kSearchBytesPerRead = 16;
-// What looking at a text place costs in reads: the reader fills its buffer
-// where it resumes, and reads a block for every so many bytes after.
-constexpr int64_t kTextResumeReads = 16;
-constexpr int64_t kTextBytesPerRead = 16 * 1024;
-
-// The first place after `from` where frames read whole again; -1 when there
-// is none, or the search gave up.
-int64_t Resynchronise(ZrRDFileReader& reader, Bytes& bytes, int64_t from, int64_t floor) {
-  const bool binary = reader.isBinary();
-  const int cameras = reader.cameraCount();
-  const int64_t spent = bytes.reads();
-  int previous = bytes.at(from - 1);
-  for (int64_t p = from;; ++p) {
-    const int c = bytes.at(p);
-    if (c < 0) return -1;
-    // A text frame starts with its number, where no number token was going on.
-    const bool candidate = binary ? c == 4 || c == 9 : IsDigitOrSign(c) && !InNumber(previous);
-    previous = c;
-    if (!candidate) continue;
-    if (bytes.reads() - spent > kSearchReads + (p - from) / kSearchBytesPerRead) return -1;
-    if (binary) {
-      if (BinaryFramesFrom(bytes, p, cameras, floor)) return p;
-    } else if (TextHeaderCouldStart(bytes, p, floor)) {
-      const bool found = TextFramesFrom(reader, p, floor);
-      bytes.charge(kTextResumeReads + std::max<int64_t>(reader.position() - p, 0) / kTextBytesPerRead);
-      if (found) return p;
+  // Whether a frame numbered `next` goes on from one numbered `number`.
+  bool Steps(int64_t number, int64_t next, int64_t step) const {
+    if (anyStep_) {
+      return ZrRDFrameNumberInForm(static_cast<int32_t>(number), static_cast<int32_t>(next));
     }
+    return next > number && next <= number + step;
   }
-}
+
+  // Whether a binary frame header of the form holds a timecode.
+  static bool WithTimecode(const unsigned char* header) { return header[0] == 9 && header[5] != 0; }
+
+  // The number of a binary frame header of the form at `at`, and whether it
+  // holds a timecode, which cost nothing to look at.
+  bool BinaryNumber(int64_t at, int64_t* number, bool* timecode) {
+    unsigned char header[10];
+    const int64_t got = bytes_.read(at, sizeof header, reinterpret_cast<char*>(header));
+    if (!WholeHeaderInForm(header, got)) return false;
+    *number = Le32(header + 1);
+    *timecode = WithTimecode(header);
+    return *number != 0;
+  }
+
+  // Whether binary frames read whole from `at`, `frames` of them each going
+  // on from the one before by `step` at most, with a timecode or without as
+  // `timecode` says, followed by a frame header going on from the last, or,
+  // if `endWillDo`, by the end of the data (then fewer will do).
+  bool BinaryFramesGoOn(int64_t at, int frames, int64_t step, bool endWillDo, bool timecode) {
+    unsigned char header[10];
+    for (int k = 0; k < frames; ++k) {
+      bytes_.read(at, sizeof header, reinterpret_cast<char*>(header));
+      const int32_t number = Le32(header + 1);
+      const int64_t end = BinaryFrameEnd(at + 1 + header[0]);
+      if (end < 0) return false;
+      // A frame that ends inside a run of zeros at the end could be made of
+      // them: where nothing follows to go on from it, its last byte must be
+      // no zero.
+      char lastByte = 0;
+      if (bytes_.emptyFrom(end)) {
+        return endWillDo && bytes_.read(end - 1, 1, &lastByte) == 1 && lastByte != 0;
+      }
+      const int64_t got = bytes_.read(end, sizeof header, reinterpret_cast<char*>(header));
+      if (!WholeHeaderInForm(header, got)) return false;
+      const int32_t next = Le32(header + 1);
+      // A frame numbered 0 ends the data when only an empty tail follows it.
+      if (next == 0) return endWillDo && bytes_.emptyFrom(end + 1 + header[0]);
+      if (!Steps(number, next, step) || WithTimecode(header) != timecode) return false;
+      at = end;
+    }
+    return true;
+  }
+
+  // Where the camera records from `at` end, when all their bytes are there;
+  // -1 when they run past the end, or the budget cannot pay for the walk.
+  int64_t BinaryFrameEnd(int64_t at) {
+    int64_t next = at;
+    for (int c = 0; c < cameras_; ++c) {
+      unsigned char count[2];
+      if (!budget_.spend(1, bytes_) ||
+          bytes_.read(next, 2, reinterpret_cast<char*>(count)) != 2) {
+        return -1;
+      }
+      next += 2 + 4 * static_cast<int64_t>(count[0] | count[1] << 8);
+    }
+    // The last glob's last byte must be there too.
+    char last;
+    const bool whole = next == at + 2 * static_cast<int64_t>(cameras_) ||
+                       bytes_.read(next - 1, 1, &last) == 1;
+    return whole ? next : -1;
+  }
+
+  // BinaryFramesGoOn() for text, the frames read by the reader. The
+  // reader's buffer holds what is near, so a frame close to the last one read
+  // costs no reading again.
+  bool TextFramesGoOn(int64_t at, int frames, int64_t step, bool endWillDo, bool timecode) {
+    // A walk through the reader cannot be stopped half-way: it is paid for
+    // afterwards, and none starts while the budget is used up.
+    if (!budget_.left()) return false;
+    const ZnMessage* mark = ZnMessages.first();
+    bool goesOn = false;
+    std::string why;
+    if (reader_.resumeAt(at)) {
+      int number = reader_.nextFrameNumber();
+      bool inForm = number != 0 && !reader_.headerCutOff() && reader_.headerInForm(&why);
+      for (int k = 0; k < frames && inForm; ++k) {
+        if (!reader_.skipFrame(&why) || !why.empty()) break;
+        int nextTimecode = -1;
+        const int next = reader_.nextFrameNumber(&nextTimecode);
+        if (next == 0 || reader_.headerCutOff()) {
+          goesOn = endWillDo && reader_.atEndOfData();
+          break;
+        }
+        inForm = reader_.headerInForm(&why) && Steps(number, next, step) &&
+                 (nextTimecode >= 0) == timecode;
+        goesOn = inForm && k + 1 == frames;
+        number = next;
+      }
+    }
+    budget_.spend(std::max<int64_t>(reader_.position() - at, 0), bytes_);
+    ZnMessages.removeNewerThan(mark);
+    return goesOn;
+  }
+
+  // The number of a text frame header line that could start at `at`, from
+  // its bytes: a number, then the end of the line, or blanks and the first
+  // part of a timecode (digits and a colon). Spares the reader the lines
+  // that are no frame header.
+  bool TextNumber(int64_t at, int64_t* number, bool* timecode) {
+    char line[64];
+    const int64_t got = bytes_.read(at, sizeof line, line);
+    int k = 0;
+    const bool negative = got > 0 && line[0] == '-';
+    if (got > 0 && (line[0] == '-' || line[0] == '+')) ++k;
+    const int digits = k;
+    int64_t value = 0;
+    while (k < got && line[k] >= '0' && line[k] <= '9' && k - digits < 11) {
+      value = value * 10 + (line[k] - '0');
+      ++k;
+    }
+    if (k == digits) return false;
+    *number = negative ? -value : value;
+    if (*number == 0 || *number < INT32_MIN || *number > INT32_MAX) return false;
+    while (k < got && (line[k] == ' ' || line[k] == '\t')) ++k;
+    *timecode = !(k == got || line[k] == '\n' || line[k] == '\r');
+    if (!*timecode) return true;
+    const int first = k;
+    while (k < got && line[k] >= '0' && line[k] <= '9') ++k;
+    return k > first && k < got && (line[k] == ':' || line[k] == ';');
+  }
+
+  ZrRDFileReader& reader_;
+  Bytes bytes_;
+  const bool binary_;
+  const int cameras_;
+  Budget budget_;
+  bool anyStep_ = false;
+};
 
 }  // namespace
 
@@ -288,46 +426,97 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
     return false;
   }
   const bool canResume = bytesAt != nullptr && reader.seekable();
-  Bytes bytes(bytesAt);
+  Search search(reader, bytesAt);
+  Sequence sequence;
+  sequence.smallest = search.smallestFrame();
   int64_t runFrames = 0;
-  int64_t last = 0;  // the number of the last frame kept, or 0
-  // The last frame kept, while the run goes on after it: where it starts,
-  // and the number kept before it.
+  // The last frame kept, while no frame after it has shown that it ends
+  // where it seems to (the next header in place and going on from it): where
+  // it starts, and the sequence before it.
+  bool unconfirmed = false;
   int64_t lastStart = 0;
-  int64_t beforeLast = 0;
+  Sequence beforeLast;
   auto closeRun = [&](int64_t end) {
     if (runFrames == 0) return;
     plan->kept.push_back({runStart, end, runFrames});
     plan->frames += runFrames;
     runFrames = 0;
   };
+  // Drops [start, resume), resumes there; false when the plan is full.
+  auto drop = [&](int64_t start, int64_t resume, const std::string& reason) {
+    closeRun(start);
+    if (static_cast<int>(plan->dropped.size()) == ZrRDMaxDroppedStretches) {
+      ZnReportError("The recording is damaged in more than %d places.", ZrRDMaxDroppedStretches);
+      return false;
+    }
+    plan->dropped.push_back({start, resume, plan->frames, reason});
+    reader.resumeAt(resume);
+    runStart = resume;
+    unconfirmed = false;
+    return true;
+  };
+
   for (;;) {
     const ZnMessage* mark = ZnMessages.first();
-    int64_t at = reader.position();
-    const int number = reader.nextFrameNumber();
-    std::string reason;
+    const int64_t at = reader.position();
+    int timecode = -1;
+    int number = reader.nextFrameNumber(&timecode);
     std::string why;
-    if (number != 0 && !reader.headerCutOff()) {
-      if (runFrames > 0 &&
-          reader.recordHoldsFrames(lastStart, at, static_cast<int32_t>(last), number, &why)) {
-        // The frame kept last holds frames: it is the damage, and the
-        // frames inside it are looked for again.
+    const bool headerRead = number != 0 && !reader.headerCutOff();
+    const bool ofForm = headerRead && reader.headerInForm(&why) &&
+                        (!sequence.any ||
+                         ZrRDFrameNumberInForm(static_cast<int32_t>(sequence.last), number, &why));
+    if (ofForm && unconfirmed && canResume &&
+        !sequence.continues(sequence.last, number)) {
+      // A jump in the numbers, or the last frame read on into others: it
+      // goes when frames that go on from the frame before it start inside it
+      // (its camera records lost bytes, or its header's size changed).
+      const Place inside = search.find(lastStart + 1, at, at, sequence, &beforeLast);
+      ZnMessages.removeNewerThan(mark);
+      if (inside.at >= 0) {
         --runFrames;
-        at = lastStart;
-        last = beforeLast;
-      } else if (RecorderFrame(reader, number, last, &why)) {
+        sequence = beforeLast;
+        if (!drop(lastStart, inside.at, "Frames that read whole start inside the frame read here")) {
+          return false;
+        }
+        continue;
+      }
+      reader.resumeAt(at);
+      number = reader.nextFrameNumber(&timecode);
+    }
+    if (ofForm && unconfirmed && !canResume &&
+        reader.recordHoldsFrames(lastStart, at, static_cast<int32_t>(sequence.last), number, &why)) {
+      // The frame kept last holds the frames this number skips: it is the
+      // damage, and data that cannot be searched again is lost from it on.
+      ZnMessages.removeNewerThan(mark);
+      --runFrames;
+      sequence = beforeLast;
+      closeRun(lastStart);
+      reader.drain();
+      plan->end = std::max(reader.position(), at);
+      plan->dropped.push_back(
+          {lastStart, plan->end, plan->frames, "A frame not of the form a recorder writes: " + why});
+      return true;
+    }
+    if (ofForm) unconfirmed = false;
+    std::string reason;
+    if (headerRead && !ofForm) {
+      reason = "A frame not of the form a recorder writes: " + why;
+    } else if (headerRead) {
+      if (reader.skipFrame(&why) && why.empty()) {
         ZnMessages.removeNewerThan(mark);
-        ++runFrames;
-        beforeLast = last;
-        last = number;
+        beforeLast = sequence;
+        sequence.keep(number, timecode >= 0, at, reader.position());
         lastStart = at;
+        unconfirmed = true;
+        ++runFrames;
         continue;
       }
       reason = why.empty() ? Reason() : "A frame not of the form a recorder writes: " + why;
     } else {
-      reason = ZnMessages.errorPending()  ? Reason()
-               : reader.headerCutOff() ? "A frame header cut off by the end of the data"
-                                           : "A frame numbered 0 has more data behind it";
+      reason = ZnMessages.errorPending() ? Reason()
+               : reader.headerCutOff()   ? "A frame header cut off by the end of the data"
+                                         : "A frame numbered 0 has more data behind it";
       if (reader.atEndOfData()) {
         ZnMessages.removeNewerThan(mark);
         closeRun(at);
@@ -336,31 +525,50 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
       }
     }
     ZnMessages.removeNewerThan(mark);
-    closeRun(at);
-    if (static_cast<int>(plan->dropped.size()) == ZrRDMaxDroppedStretches) {
-      ZnReportError("The recording is damaged in more than %d places.", ZrRDMaxDroppedStretches);
-      return false;
+    // The frame kept last may itself be damaged: one whose camera records
+    // lost bytes reads on into the frames behind, one whose number changed
+    // leaves the frames after it no room.
+    int64_t start = at;
+    Place place;
+    if (canResume) {
+      place = unconfirmed ? search.find(lastStart + 1, INT64_MAX, at, sequence, &beforeLast)
+                          : search.find(at + 1, INT64_MAX, at, sequence, nullptr);
     }
-    const int64_t resume = canResume ? Resynchronise(reader, bytes, at + 1, last) : -1;
+    const int64_t resume = place.at;
+    // A first frame that no frame after it goes on from is no more likely a
+    // frame than the damage behind it.
+    if (place.lastGoes || (unconfirmed && !beforeLast.any && !place.goesOnFromLast)) {
+      start = lastStart;
+      sequence = beforeLast;
+      --runFrames;
+    }
     if (resume < 0) {
       // Nothing reads whole behind the damage: it runs to the end, which a
       // decompressor is read to for its verdict.
+      closeRun(start);
       reader.resumeAt(at);
       reader.drain();
       plan->end = std::max(reader.position(), at);
-      plan->dropped.push_back({at, plan->end, plan->frames, reason});
+      plan->dropped.push_back({start, plan->end, plan->frames, reason});
       return true;
     }
-    plan->dropped.push_back({at, resume, plan->frames, reason});
-    reader.resumeAt(resume);
-    runStart = resume;
+    if (!drop(start, resume, reason)) return false;
   }
 }
 
 int64_t ZrRDFindFrames(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, int64_t from,
                        int64_t floor) {
-  Bytes bytes(bytesAt);
-  return Resynchronise(reader, bytes, from, floor);
+  Search search(reader, bytesAt);
+  search.takeAnyStep();
+  Sequence sequence;
+  sequence.smallest = search.smallestFrame();
+  if (floor != INT64_MIN) {
+    sequence.any = true;
+    sequence.last = std::max<int64_t>(floor, INT32_MIN);
+    sequence.lastEnd = from;
+    sequence.maxStep = INT32_MAX;
+  }
+  return search.find(from, INT64_MAX, from, sequence, nullptr).at;
 }
 
 bool ZrRDCopySalvaged(ZrRDFileReader& reader, ZrRDFileWriter& writer, const ZrRDSalvagePlan& plan,

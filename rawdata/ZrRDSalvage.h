@@ -2,23 +2,34 @@
 // of a salvage.
 //
 // The frames are read from the reader's position (just after the file
-// header) as a repair reads them. Where a frame cannot be read, or a frame
-// numbered 0 has more than an empty tail behind it, a damaged stretch starts.
-// In data that can be positioned (an uncompressed file) it ends at the first
-// place from which frames read whole again: a frame header whose number is
-// above the last frame kept (any number above 0 when none was kept yet),
-// followed by at least two more frames that read whole, or by the end of the
-// data after fewer; the frames from there on are kept. The search gives up,
-// and the damaged stretch runs to the end, when crafted bytes would make it
-// cost more than time linear in the bytes it looks at. In data that cannot
-// be positioned (a decompressor's output) the damaged stretch runs to the
-// end.
+// header) as a repair reads them, and only frames of the recorder's form
+// (see ZrRDFormat.h) that read whole are kept. Where a frame departs from it
+// or cannot be read, or a frame numbered 0 has more than an empty tail
+// behind it, a damaged stretch starts. In data that can be positioned (an
+// uncompressed file) it ends at the first place where the recording goes on:
+//  - a frame of the form that reads whole, numbered above the last frame
+//    kept and no further above it than the frames the skipped bytes could
+//    have held (their length over the smallest frame the camera count
+//    allows, plus one), each the largest step on that the recording has
+//    taken between two frames kept one after the other (1 before any); any
+//    number but 0 while no frame is kept;
+//  - followed by a frame header of the form whose number goes on from it by
+//    one such step at most, or by the end of the data (an empty tail, or a
+//    frame numbered 0 and an empty tail).
+// A frame kept just before damage, or before a frame that does not go on
+// from it, may itself be damaged: camera records that lost bytes read on
+// into the frames behind. When a place where the recording goes on from the
+// frame before it starts inside it, it is dropped with the damage. In data
+// that cannot be positioned (a decompressor's output) the damaged stretch
+// runs to the end.
 //
-// In binary data a stretch of garbage reads as frames more often than not
-// (any bytes make a header, and a glob count swallows what follows), so a
-// frame is kept only when it is of the recorder's form (see ZrRDFormat.h),
-// as the repair counts it, its number following the last frame kept; any
-// other frame starts a damaged stretch.
+// The search judges each place first by what costs nothing (the header's
+// form and its number), and only then walks its camera records; the walks
+// are paid from an allowance that grows with the bytes the search passes, so
+// that its time stays linear in the bytes it looks at whatever they hold. A
+// place whose walk the allowance cannot pay is passed over; a frame really
+// there has two bytes or more per camera, so the allowance recovers within a
+// frame or two after crafted bytes.
 //
 // The plan holds the runs of frames kept and the stretches dropped, as byte
 // offsets in the (uncompressed) data, so that a copy can take exactly the
@@ -42,7 +53,7 @@
 #include "rawdata/ZrRDFileReader.h"
 #include "rawdata/ZrRDFileWriter.h"
 
-constexpr int ZrRDMaxDroppedStretches = 10000;
+constexpr int ZrRDMaxDroppedStretches = 100000;
 
 // Frames kept: those in [start, end) of the data.
 struct ZrRDKeptRun {
@@ -80,8 +91,9 @@ using ZrRDBytesAt = std::function<int64_t(int64_t offset, std::size_t n, char* o
 bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSalvagePlan* plan);
 
 // The first place at or after `from` where frames read whole again, as the
-// salvage re-synchronises (a frame numbered above `floor` and not 0, then
-// two more or the end of the data); -1 when there is none. Moves the reader.
+// salvage re-synchronises with nothing kept (a frame of the form numbered
+// above `floor` and not 0, then a frame header of the form with any number
+// but 0, or the end of the data); -1 when there is none. Moves the reader.
 int64_t ZrRDFindFrames(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, int64_t from,
                        int64_t floor);
 

@@ -82,22 +82,23 @@ void RemoveFileNow(FileSlot& slot) {
 }
 
 void InterruptHandler(int number) {
+  // All three stay blocked, as the handler's mask has them, until the end: a
+  // second signal cut the clean-up short once and left a named pipe in
+  // /var/tmp behind, since `timeout` signals the command and then its whole
+  // process group.
+  ZnCleanupRun();
   struct sigaction defaults;
   memset(&defaults, 0, sizeof defaults);
   defaults.sa_handler = SIG_DFL;
   sigemptyset(&defaults.sa_mask);
-  sigset_t interrupts;
-  sigemptyset(&interrupts);
-  for (int signal : kInterrupts) {
-    sigaction(signal, &defaults, nullptr);
-    sigaddset(&interrupts, signal);
-  }
-  // From here on any of the three, this one included, ends the process at
-  // once: a user who presses ^C again need not wait for a clean-up that
-  // hangs.
-  sigprocmask(SIG_UNBLOCK, &interrupts, nullptr);
-  ZnCleanupRun();
+  for (int signal : kInterrupts) sigaction(signal, &defaults, nullptr);
+  // Only this one is let through, so that the process ends by it whatever
+  // else is pending.
   raise(number);
+  sigset_t own;
+  sigemptyset(&own);
+  sigaddset(&own, number);
+  sigprocmask(SIG_UNBLOCK, &own, nullptr);
   // Not reached for these signals under their default action.
   _exit(128 + number);
 }
@@ -161,8 +162,7 @@ void ZnInstallInterruptHandlers() {
   struct sigaction handler;
   memset(&handler, 0, sizeof handler);
   handler.sa_handler = InterruptHandler;
-  // While one clean-up starts, the other two wait, so that it can reset all
-  // three before any of them can run the handler a second time.
+  // While the clean-up runs, the other two wait (see InterruptHandler).
   sigemptyset(&handler.sa_mask);
   for (int signal : kInterrupts) sigaddset(&handler.sa_mask, signal);
   for (int signal : kInterrupts) {

@@ -50,10 +50,12 @@ void ZnCleanupRun();
 
 // Installs the clean-up handler for SIGINT, SIGTERM and SIGHUP, each only
 // where its action is the default (a signal ignored under nohup stays
-// ignored, a handler of the caller's own stays). The handler resets all three
-// to the default before anything else and unblocks them, so that a second
-// signal ends the process at once even while the clean-up still runs; then it
-// runs ZnCleanupRun() and raises its own signal again.
+// ignored, a handler of the caller's own stays). The handler runs
+// ZnCleanupRun() with all three held off, so that a second signal, which
+// `timeout` and terminals send, waits for the clean-up instead of cutting it
+// short (it takes milliseconds; SIGKILL remains for one that hangs). Then it
+// resets the three to the default and ends the process by the signal that
+// started it.
 void ZnInstallInterruptHandlers();
 
 // Blocks SIGINT, SIGTERM and SIGHUP until the matching unblock, for a short

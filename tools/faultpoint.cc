@@ -28,6 +28,10 @@
 //                       base name (for example "hdrmend", or "gzip"); the
 //                       others pass everything through. LD_PRELOAD and the
 //                       environment reach every program the first one starts.
+//   FAULTPOINT_LINKS    "refuse": every linkat() fails with EPERM, as
+//                       fs.protected_hardlinks refuses a user a link to a
+//                       file that is not theirs, for the way a program takes
+//                       where it cannot link.
 //   FAULTPOINT_REPORT   a file to which the process appends the line
 //                       "fired <bytes>\n" just before it raises the signal,
 //                       <bytes> being the count at that moment (the threshold).
@@ -42,7 +46,10 @@
 //
 // Interposed calls: write, writev, pwrite, pwrite64, pwritev, pwritev64,
 // pwritev2 and copy_file_range (counted on the output descriptor, the data of
-// a copy may go in that way), and close and fclose, which forget what was
+// a copy may go in that way); linkat, a link made to a new path (as given)
+// that contains FAULTPOINT_PATH being a write of no bytes, so that with
+// FAULTPOINT_BYTES 0 the fault fires right after the link is made; and close
+// and fclose, which forget what was
 // learned about a descriptor. A descriptor's path is looked up once and kept
 // with the file's identity (device and inode), so a number reused for another
 // file, after a close or a dup2 that bypassed the interposed calls, is looked
@@ -92,6 +99,7 @@ struct State {
   bool initialised = false;
   bool active = false;
   bool fired = false;
+  bool refuseLinks = false;
   const char* pathPart = nullptr;
   long long threshold = 0;
   long long written = 0;  // to matching descriptors, up to the fault
@@ -160,6 +168,8 @@ void Initialise() {
   }
   state.pathPart = path;
   state.report = getenv("FAULTPOINT_REPORT");
+  const char* links = getenv("FAULTPOINT_LINKS");
+  state.refuseLinks = links != nullptr && strcmp(links, "refuse") == 0;
   state.active = true;
 }
 
@@ -343,6 +353,23 @@ ssize_t copy_file_range(int in, off64_t* inOffset, int out, off64_t* outOffset, 
   return Guarded(out, size, [&](size_t, size_t limit) {
     return Real(&real, "copy_file_range")(in, inOffset, out, outOffset, limit, flags);
   });
+}
+
+int linkat(int fromDirectory, const char* from, int toDirectory, const char* to, int flags) {
+  static int (*real)(int, const char*, int, const char*, int);
+  Initialise();
+  if (state.active && state.refuseLinks) {
+    errno = EPERM;
+    return -1;
+  }
+  const int result = Real(&real, "linkat")(fromDirectory, from, toDirectory, to, flags);
+  if (result == 0 && state.active && !state.fired && state.threshold == 0 &&
+      strstr(to, state.pathPart) != nullptr) {
+    const int saved = errno;
+    Fire();
+    errno = saved;
+  }
+  return result;
 }
 
 int close(int fd) {

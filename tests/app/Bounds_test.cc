@@ -144,4 +144,36 @@ TEST_F(Bounds, MemoryStaysFlatOnCraftedRecordings) {
   }
 }
 
+// Crafted recordings on which the salvage's search for frames took time
+// quadratic in their length (a megabyte in half a minute): from every byte,
+// frames whose records run on to the end. Each is refused, no frame reading
+// whole, in time linear in its length.
+TEST_F(Bounds, SalvageSearchStaysLinearOnCraftedRecordings) {
+  struct Case {
+    const char* name;
+    std::string head;
+    std::string piece;
+    long times;
+  } cases[] = {
+      // 64 MB of frame headers of 65535 cameras of 1028 globs each.
+      {"cameras.raw", BinaryHeader(65535, 5), std::string(1 << 20, '\x04'), 64},
+      // 64 MB of glob counts of one camera that swallow the lines after them.
+      {"counts.txt", "1\n5\n", "9\n99999999\n", 6100000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Write(c.name, c.head, c.piece, c.times);
+    CommandOptions options;
+    options.directory = dir_.path();
+    options.timeoutSeconds = 120;
+    CommandResult r = RunCommand(HDRMEND_BINARY, {"--salvage", c.name}, options);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("No frame of \"" + std::string(c.name) + "\" reads whole."),
+              std::string::npos)
+        << r.err;
+    EXPECT_LT(r.maxResidentKiB, MemoryLimitKiB());
+    unlink(path(c.name).c_str());
+  }
+}
+
 }  // namespace

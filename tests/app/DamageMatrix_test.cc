@@ -49,30 +49,40 @@ struct Recording {
 constexpr int kFrames = 24;
 constexpr int kClaimed = 30;
 
-Recording Make(ZrRDFormat format, int frames = kFrames, int claimed = kClaimed) {
+RandomFrameSettings Settings(ZrRDFormat format, int cameras = 3, int maxGlobs = 5,
+                             bool timecodes = true, int firstNumber = 1) {
   RandomFrameSettings settings;
   settings.format = format;
-  settings.cameras = 3;
+  settings.cameras = cameras;
   settings.minGlobs = 0;
-  settings.maxGlobs = 5;
-  settings.timecodes = true;
+  settings.maxGlobs = maxGlobs;
+  settings.firstNumber = firstNumber;
+  settings.timecodes = timecodes;
   ZnPackedTimecodeParse(ZnStr("10:59:59:20/25"), &settings.timecodeStart, false);
   settings.seed = 7;
+  return settings;
+}
+
+Recording Make(const RandomFrameSettings& settings, int frames = kFrames, int claimed = kClaimed) {
   RandomFrames source(settings);
   Recording r;
-  r.binary = format == ZrRDFormat::Binary;
+  r.binary = settings.format == ZrRDFormat::Binary;
   std::ostringstream os;
-  ZrRDWriteFileHeader(os, format, claimed, settings.cameras);
+  ZrRDWriteFileHeader(os, settings.format, claimed, settings.cameras);
   r.header = static_cast<std::size_t>(os.tellp());
   ZrRDFrame frame;
   for (int k = 0; k < frames; ++k) {
     r.frames.push_back(static_cast<std::size_t>(os.tellp()));
     source.next(frame);
-    ZrRDWriteFrame(os, frame, format);
+    ZrRDWriteFrame(os, frame, settings.format);
   }
   r.frames.push_back(static_cast<std::size_t>(os.tellp()));
   r.bytes = os.str();
   return r;
+}
+
+Recording Make(ZrRDFormat format, int frames = kFrames, int claimed = kClaimed) {
+  return Make(Settings(format), frames, claimed);
 }
 
 std::string Replace(std::string bytes, const std::string& from, const std::string& to) {
@@ -312,6 +322,70 @@ TEST_F(DamageMatrix, EveryDamageEndsWholeOrUntouched) {
   EXPECT_GT(repaired, 10);
   EXPECT_GT(refused, 10);
   if (!haveGzip_) GTEST_SKIP() << "gzip is not installed: the \".gz\" rows did not run";
+}
+
+// Damage of the kinds disks and crashes make, each of which once made the
+// salvage keep garbage or drop intact frames: every frame whose bytes are
+// intact is kept, byte for byte, and nothing else.
+TEST_F(DamageMatrix, SalvageKeepsExactlyTheIntactFrames) {
+  const ZrRDFormat binary = ZrRDFormat::Binary;
+  std::vector<int> everyThird;
+  for (int k = 2; k < 40000; k += 3) everyThird.push_back(k);
+  const struct {
+    const char* name;
+    RandomFrameSettings settings;
+    int frames;
+    std::vector<int> damaged;  // the frames whose bytes the damage touches
+    std::function<void(std::string&, const Recording&)> damage;
+  } rows[] = {
+      {"4 bytes lost inside a frame", Settings(binary, 2, 10, false, 100), 31, {13},
+       [](std::string& b, const Recording& r) { b.erase(r.frameStart(14) - 6, 4); }},
+      {"8 garbage bytes in a glob line", Settings(ZrRDFormat::Text), 33, {11},
+       [](std::string& b, const Recording& r) {
+         b.replace(r.frameStart(11) + r.frameSize(11) / 2, 8, "\x9b#7\xfe 23\x01");
+       }},
+      {"a stretch zeroed across two frames", Settings(ZrRDFormat::Text), 33, {7, 8},
+       [](std::string& b, const Recording& r) {
+         b.replace(r.frameStart(8) - 30, 40, 40, '\0');
+       }},
+      {"a size byte flipped to 0x49", Settings(binary), 40, {10},
+       [](std::string& b, const Recording& r) { b[r.frameStart(10)] ^= 0x40; }},
+      {"a size byte flipped to 8", Settings(binary), 40, {10},
+       [](std::string& b, const Recording& r) { b[r.frameStart(10)] ^= 0x01; }},
+      {"every third size byte 9", Settings(binary, 1, 6, false), 40000, everyThird,
+       [&](std::string& b, const Recording& r) {
+         for (int k : everyThird) b[r.frameStart(k)] = 9;
+       }},
+      {"every third size byte changed", Settings(binary, 1, 6, false), 40000, everyThird,
+       [&](std::string& b, const Recording& r) {
+         for (int k : everyThird) b[r.frameStart(k)] = static_cast<char>(5 + k % 250);
+       }},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const Recording r = Make(row.settings, row.frames);
+    std::string damaged = r.bytes;
+    row.damage(damaged, r);
+    std::string intact;
+    int kept = 0;
+    for (int k = 0; k < row.frames; ++k) {
+      if (std::find(row.damaged.begin(), row.damaged.end(), k) != row.damaged.end()) continue;
+      intact += r.bytes.substr(r.frameStart(k), r.frameSize(k));
+      ++kept;
+    }
+    std::ostringstream header;
+    ZrRDWriteFileHeader(header, row.settings.format, kept, row.settings.cameras);
+    WriteFile(path("take.raw"), damaged);
+    CommandOptions options;
+    options.directory = dir_.path();
+    CommandResult result = RunCommand(HDRMEND_BINARY, {"--salvage", "take.raw"}, options);
+    EXPECT_EQ(result.status, 0) << result.err.substr(0, 1000);
+    EXPECT_TRUE(ReadFile(path("take.raw")) == header.str() + intact)
+        << "the frames kept are not exactly the intact ones";
+    EXPECT_TRUE(ReadFile(path("take.raw.orig")) == damaged);
+    unlink(path("take.raw").c_str());
+    unlink(path("take.raw.orig").c_str());
+  }
 }
 
 // Garbage over 1 to 4096 bytes at random places of recordings of a few MB

@@ -173,6 +173,22 @@ class FaultMatrix : public ::testing::Test {
     return r;
   }
 
+  // Writes `name`, a recording of 4000 frames with a stretch of garbage in
+  // the middle, compressed for a ".gz" name; returns its bytes.
+  std::string WriteDamaged(const std::string& name) {
+    Generate("whole.raw", 4000);
+    std::string bytes = ReadFile(path("whole.raw"));
+    for (std::size_t k = bytes.size() / 2; k < bytes.size() / 2 + 300; ++k) bytes[k] = 'x';
+    unlink(path("whole.raw").c_str());
+    if (EndsWith(name, ".gz")) {
+      WriteFile(path("plain"), bytes);
+      bytes = RunCommand(FindProgram("gzip"), {"-9", "-c", path("plain")}).out;
+      unlink(path("plain").c_str());
+    }
+    WriteFile(path(name), bytes);
+    return bytes;
+  }
+
   void ExpectNoPipesOf(pid_t pid) {
     EXPECT_EQ(PipesOf(pid, Listing("/var/tmp")), std::set<std::string>()) << "of process " << pid;
   }
@@ -288,17 +304,7 @@ TEST_F(FaultMatrix, SalvageUnderFaultsKeepsTheRecording) {
     SCOPED_TRACE(name);
     const bool compressed = EndsWith(name, ".gz");
     if (compressed && !haveGzip_) continue;
-    Generate("whole.raw", 4000);
-    // Damage in the middle: a stretch overwritten with garbage.
-    std::string bytes = ReadFile(path("whole.raw"));
-    for (std::size_t k = bytes.size() / 2; k < bytes.size() / 2 + 300; ++k) bytes[k] = 'x';
-    unlink(path("whole.raw").c_str());
-    if (compressed) {
-      WriteFile(path("plain"), bytes);
-      bytes = RunCommand(FindProgram("gzip"), {"-9", "-c", path("plain")}).out;
-      unlink(path("plain").c_str());
-    }
-    WriteFile(path(name), bytes);
+    const std::string bytes = WriteDamaged(name);
     mkdir(path("reference").c_str(), 0755);
     WriteFile(path(std::string("reference/") + name), bytes);
     CommandOptions reference;
@@ -334,6 +340,36 @@ TEST_F(FaultMatrix, SalvageUnderFaultsKeepsTheRecording) {
         for (const std::string& pipe : PipesOf(r.pid, Listing("/var/tmp"))) {
           unlink(("/var/tmp/" + pipe).c_str());
         }
+      }
+    }
+    unlink(path(name).c_str());
+  }
+}
+
+// The original kept by a salvage until the recording is replaced: SIGINT,
+// SIGTERM or SIGHUP right after its hard link is made, or, where links are
+// refused (fs.protected_hardlinks), anywhere in its copy, from before the
+// first byte to after the last, removes it with the copy and the pipes.
+TEST_F(FaultMatrix, InterruptWhileTheOriginalIsKeptLeavesNothing) {
+  for (const char* name : {"take.raw", "take.raw.gz"}) {
+    SCOPED_TRACE(name);
+    if (EndsWith(name, ".gz") && !haveGzip_) continue;
+    const std::string bytes = WriteDamaged(name);
+    const long long size = static_cast<long long>(bytes.size());
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+      for (long long point : {-1LL, 0LL, size / 2, size}) {
+        SCOPED_TRACE(testing::Message() << "signal " << signal << " at " << point);
+        const bool link = point < 0;
+        FaultPoint fault("hdrmend", ".orig", link ? 0 : point, signal);
+        CommandOptions options;
+        options.env = fault.environment();
+        if (!link) options.env.push_back("FAULTPOINT_LINKS=refuse");
+        CommandResult r = Run("--salvage", options, HDRMEND_BINARY, name);
+        ASSERT_EQ(fault.report(), fault.firedHere()) << r.err;
+        EXPECT_EQ(r.signal, signal) << r.err;
+        EXPECT_EQ(r.leftBehind, 0);
+        EXPECT_EQ(ReadFile(path(name)), bytes);
+        EXPECT_EQ(Listing(dir_.path()), std::set<std::string>({name}));
       }
     }
     unlink(path(name).c_str());
@@ -478,16 +514,25 @@ TEST_F(FaultMatrix, InterruptAnywhereLeavesNothingBehind) {
     const std::string original = ReadFile(path(c.name));
     const std::string repaired = Repaired(c.name);
     const std::string written = compressed ? "/var/tmp/compofstream0." : path(c.name) + ".";
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    // SIGSTOP: stopped there, the command gets SIGTERM and SIGHUP at once,
+    // as from `timeout`, which signals it and then its process group; the
+    // second waits for the clean-up the first started.
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGSTOP}) {
       for (int part : {0, 3, 7}) {
         SCOPED_TRACE(testing::Message() << "signal " << signal << " at " << part << "/10");
         const long long point = static_cast<long long>(repaired.size()) * part / 10;
         FaultPoint fault("hdrmend", written, point, signal);
         CommandOptions options;
         options.env = fault.environment();
+        if (signal == SIGSTOP) {
+          options.whenStopped = [](pid_t pid) {
+            kill(pid, SIGTERM);
+            kill(pid, SIGHUP);
+          };
+        }
         CommandResult r = Run(c.name, options);
         ASSERT_EQ(fault.report(), fault.firedHere()) << "the signal did not come there: " << r.err;
-        EXPECT_EQ(r.signal, signal) << r.err;
+        EXPECT_EQ(r.signal, signal == SIGSTOP ? SIGHUP : signal) << r.err;
         EXPECT_EQ(r.leftBehind, 0) << "filters left running";
         EXPECT_EQ(ReadFile(path(c.name)), original);
         EXPECT_EQ(Listing(dir_.path()), std::set<std::string>({c.name, "reference"}));

@@ -146,4 +146,20 @@ TEST_F(FaultPointTest, ReusedDescriptorIsJudgedByItsNewFile) {
   }
 }
 
+// A link is refused on request, as fs.protected_hardlinks refuses it; a
+// fault at byte 0 of a link's path fires right after the link is made.
+TEST_F(FaultPointTest, LinkIsRefusedOrInterruptedOnceMade) {
+  FaultPoint refusing("writeby", "/link", 1, SIGKILL);
+  CommandResult r = Write(refusing, "linkat", "close", {"link"}, {"FAULTPOINT_LINKS=refuse"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Operation not permitted"), std::string::npos) << r.err;
+  EXPECT_FALSE(testsupport::Exists(path("link")));
+  FaultPoint fault("writeby", "/link", 0, SIGKILL);
+  r = Write(fault, "linkat", "close", {"link", "link2"});
+  EXPECT_EQ(r.signal, SIGKILL) << r.err;
+  EXPECT_EQ(fault.report(), fault.firedHere());
+  EXPECT_EQ(ReadFile(path("link")), source_);
+  EXPECT_FALSE(testsupport::Exists(path("link2")));
+}
+
 }  // namespace
