@@ -199,6 +199,10 @@ class Search {
         cameras_(reader.cameraCount()),
         budget_(reader.cameraCount()) {}
 
+  // Where nothing is known of the sequence, any step the form allows goes
+  // on, backwards too.
+  void takeAnyStep() { anyStep_ = true; }
+
   // The smallest frame record for the camera count: a binary frame header
   // of 4 bytes and its size byte, two bytes per camera; a text frame number
   // and its line end, "0" and a line end per camera, or the empty line of a
@@ -223,11 +227,8 @@ class Search {
   // kept last (`without`'s last where the last frame kept goes).
   // The end of the data will do for the frame after only where a frame
   // kept bounds the number (in the first case, and in the second for frames
-  // inside the last one kept), and for a text frame that starts a line.
-  // Where nothing is known of the sequence, any step the form allows goes
-  // on, backwards too.
-  void takeAnyStep() { anyStep_ = true; }
-
+  // inside the last one kept), and for a text frame that starts a line;
+  // where any number would do, a text frame must start a line.
   Place find(int64_t from, int64_t until, int64_t damage, const Sequence& kept,
              const Sequence* without) {
     int previous = from > 0 ? bytes_.at(from - 1) : '\n';
