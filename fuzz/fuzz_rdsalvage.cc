@@ -13,12 +13,13 @@
 //    the frames the plan counts for it, whole; a run after damage starts
 //    with a frame numbered above the last frame kept before it;
 //  - every kept frame is a frame of the undamaged recording, in its order:
-//    as it reads, or changed where it stands (the encodings carry no
-//    check, so bytes changed or lost inside a frame that still reads whole
-//    in the recorder's form are kept as they read); never one that starts
-//    where no frame started;
+//    as it reads, or changed where it stands, its header on bytes of that
+//    frame's header (the encodings carry no check, so bytes changed or
+//    lost inside a frame that still reads whole in the recorder's form are
+//    kept as they read); never one whose header was no frame's header;
 //  - an undamaged recording loses nothing;
 //  - the copy reads whole and holds the kept frames, in order.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -45,6 +46,7 @@ constexpr size_t kMaxInput = 4096;
 struct Damaged {
   std::string original;
   std::vector<size_t> frames;
+  std::vector<size_t> headerLengths;  // of each frame's header, its line end included
   std::string bytes;
   std::vector<int64_t> origin;
 };
@@ -71,6 +73,11 @@ Damaged Make(const uint8_t* data, size_t size) {
   }
   d.frames.push_back(os.str().size());
   d.original = os.str();
+  for (size_t k = 0; k + 1 < d.frames.size(); ++k) {
+    d.headerLengths.push_back(settings.format == ZrRDFormat::Binary
+                                  ? 1 + static_cast<unsigned char>(d.original[d.frames[k]])
+                                  : d.original.find('\n', d.frames[k]) + 1 - d.frames[k]);
+  }
   d.bytes = d.original;
   for (size_t k = 0; k < d.bytes.size(); ++k) d.origin.push_back(static_cast<int64_t>(k));
 
@@ -198,13 +205,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   // Every kept frame against the frames of the recording as it was, in
-  // order: it stands where one of them stood, intact or changed (between the
-  // bytes that remain unchanged on either side of its start a frame of the
-  // recording started, and unchanged bytes begin again within its header: a
-  // frame whose first bytes changed, a sign or a digit of its number, starts
-  // later), or it reads as one of them. A kept frame's bytes run from its
-  // first character (text: past the line end before it) to the end of what
-  // was read of it.
+  // order: it stands where one of them stood, intact or changed, or it reads
+  // as one of them. A kept frame's bytes run from its first character (text:
+  // past the line end before it) to the end of what was read of it.
   std::vector<testsupport::ReferenceFrame> was;
   for (size_t k = 0; k + 1 < d.frames.size(); ++k) {
     const testsupport::ReferenceReading one =
@@ -213,9 +216,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(one.frames.size() == 1);
     was.push_back(one.frames[0]);
   }
-  auto unchanged = [&d](size_t q) {
-    return d.origin[q] >= 0 && d.bytes[q] == d.original[static_cast<size_t>(d.origin[q])];
-  };
   std::istringstream walk(bytes);
   ZrRDFileReader frameReader(walk, "fuzz input");
   size_t next = 0;  // the first frame of the recording a kept frame may be
@@ -226,22 +226,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       FUZZ_CHECK(frameReader.nextFrameNumber() != 0 && frameReader.skipFrame());
       const size_t end = static_cast<size_t>(frameReader.position());
       while (!binary && IsBlank(bytes[start])) ++start;
-      int64_t before = -1;
-      for (size_t q = start; q-- > 0;) {
-        if (unchanged(q)) {
-          before = d.origin[q];
-          break;
+      // Where it stands: a byte of its header, changed or not, was a byte of
+      // the header of the frame it is, changed where it stands (its number
+      // may have lost a sign, taken on a digit of the line before or
+      // changed, its records anything that still reads whole).
+      const size_t headerEnd =
+          std::min(end, binary ? start + 1 + static_cast<unsigned char>(bytes[start])
+                               : bytes.find('\n', start) + 1);
+      size_t j = d.frames.size() - 1;
+      for (size_t q = start; q < headerEnd && j + 1 == d.frames.size(); ++q) {
+        const int64_t from = d.origin[q];
+        for (size_t f = next; f + 1 < d.frames.size(); ++f) {
+          if (from >= static_cast<int64_t>(d.frames[f]) &&
+              from < static_cast<int64_t>(d.frames[f] + d.headerLengths[f])) {
+            j = f;
+          }
         }
-      }
-      size_t firstKept = start;
-      while (firstKept < end && !unchanged(firstKept)) ++firstKept;
-      const size_t headerEnd = binary ? start + 1 + static_cast<unsigned char>(bytes[start])
-                                      : bytes.find('\n', start) + 1;
-      const int64_t after = firstKept < headerEnd && firstKept < end ? d.origin[firstKept] : -1;
-      size_t j = next;
-      while (j + 1 < d.frames.size() && !(before < static_cast<int64_t>(d.frames[j]) &&
-                                          static_cast<int64_t>(d.frames[j]) <= after)) {
-        ++j;
       }
       // Or it reads as one of them, come to stand elsewhere: garbage before
       // it may end in the byte it lost, a text number may have taken on a

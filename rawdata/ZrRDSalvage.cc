@@ -199,6 +199,10 @@ class Search {
         cameras_(reader.cameraCount()),
         budget_(reader.cameraCount()) {}
 
+  // Where nothing is known of the sequence, any step the form allows goes
+  // on, backwards too.
+  void takeAnyStep() { anyStep_ = true; }
+
   // The smallest frame record for the camera count: a binary frame header
   // of 4 bytes and its size byte, two bytes per camera; a text frame number
   // and its line end, "0" and a line end per camera, or the empty line of a
@@ -223,11 +227,8 @@ class Search {
   // kept last (`without`'s last where the last frame kept goes).
   // The end of the data will do for the frame after only where a frame
   // kept bounds the number (in the first case, and in the second for frames
-  // inside the last one kept), and for a text frame that starts a line.
-  // Where nothing is known of the sequence, any step the form allows goes
-  // on, backwards too.
-  void takeAnyStep() { anyStep_ = true; }
-
+  // inside the last one kept), and for a text frame that starts a line;
+  // where any number would do, a text frame must start a line.
   Place find(int64_t from, int64_t until, int64_t damage, const Sequence& kept,
              const Sequence* without) {
     int previous = from > 0 ? bytes_.at(from - 1) : '\n';
@@ -257,6 +258,10 @@ class Search {
                             (inside || number <= kept.last || !without->any);
       const bool jump = !inside && likeKept && kept.any && number > kept.last;
       if (!goesOn && !lastGoes && !jump) continue;
+      // Where any number would do, a text frame must start a line: glob
+      // counts one above another pass for numbers going on.
+      const bool anyNumber = goesOn ? !kept.any : !jump && !without->any;
+      if (!binary_ && anyNumber && !startsLine) continue;
       // The end of the data is too little to go on where any number would
       // have done, where the frame kept last goes although the damage lies
       // behind it, or where the numbers leap.
@@ -436,6 +441,11 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
   bool unconfirmed = false;
   int64_t lastStart = 0;
   Sequence beforeLast;
+  // Whether the last frame kept goes on from the frame before it, or is
+  // where the search found the recording going on; and whether the next
+  // frame is.
+  bool lastGoesOn = false;
+  bool resumed = false;
   auto closeRun = [&](int64_t end) {
     if (runFrames == 0) return;
     plan->kept.push_back({runStart, end, runFrames});
@@ -453,6 +463,7 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
     reader.resumeAt(resume);
     runStart = resume;
     unconfirmed = false;
+    resumed = true;
     return true;
   };
 
@@ -481,6 +492,18 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
         }
         continue;
       }
+      // A frame that the frames on either side of it do not go on from,
+      // while they go on from each other, is no frame of the sequence: its
+      // number changed, or pieces of frames read as one.
+      if (beforeLast.admits(number, at) &&
+          (!beforeLast.any || beforeLast.timecode == (timecode >= 0))) {
+        --runFrames;
+        sequence = beforeLast;
+        if (!drop(lastStart, at, "A frame out of the sequence of the frames around it")) {
+          return false;
+        }
+        continue;
+      }
       reader.resumeAt(at);
       number = reader.nextFrameNumber(&timecode);
     }
@@ -505,6 +528,8 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
     } else if (headerRead) {
       if (reader.skipFrame(&why) && why.empty()) {
         ZnMessages.removeNewerThan(mark);
+        lastGoesOn = resumed || (sequence.any && sequence.continues(sequence.last, number));
+        resumed = false;
         beforeLast = sequence;
         sequence.keep(number, timecode >= 0, at, reader.position());
         lastStart = at;
@@ -535,9 +560,10 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
                           : search.find(at + 1, INT64_MAX, at, sequence, nullptr);
     }
     const int64_t resume = place.at;
-    // A first frame that no frame after it goes on from is no more likely a
-    // frame than the damage behind it.
-    if (place.lastGoes || (unconfirmed && !beforeLast.any && !place.goesOnFromLast)) {
+    // A frame that goes on from no frame before it, nor any frame after it
+    // from it, is no more likely a frame than the damage behind it: a first
+    // frame, or one after a jump in the numbers.
+    if (place.lastGoes || (unconfirmed && !lastGoesOn && !place.goesOnFromLast)) {
       start = lastStart;
       sequence = beforeLast;
       --runFrames;

@@ -12,16 +12,24 @@
 //    have held (their length over the smallest frame the camera count
 //    allows, plus one), each the largest step on that the recording has
 //    taken between two frames kept one after the other (1 before any); any
-//    number but 0 while no frame is kept;
+//    number but 0 while no frame is kept, a text frame then starting a line;
 //  - followed by a frame header of the form whose number goes on from it by
 //    one such step at most, or by the end of the data (an empty tail, or a
-//    frame numbered 0 and an empty tail).
+//    frame numbered 0 and an empty tail) where a frame kept bounds the
+//    number; a text frame then starts a line, and a binary one ends in a
+//    byte that is no zero of the run that ends the data;
+//  - or, above the window however far, followed by two frames that go on
+//    so: a stretch lost whole, or numbers that jumped;
+//  - each of them carrying a timecode exactly when the frame kept last does.
 // A frame kept just before damage, or before a frame that does not go on
 // from it, may itself be damaged: camera records that lost bytes read on
-// into the frames behind. When a place where the recording goes on from the
-// frame before it starts inside it, it is dropped with the damage. In data
-// that cannot be positioned (a decompressor's output) the damaged stretch
-// runs to the end.
+// into the frames behind, a number changed. When a place where the
+// recording goes on from the frame before it starts inside it, right after
+// it, or after the damage numbered no higher than it, it is dropped with
+// the damage; so is one that goes on from no frame before it (the first,
+// or one after a jump in the numbers) when no frame after the damage goes
+// on from it. In data that cannot be positioned (a decompressor's output) the
+// damaged stretch runs to the end.
 //
 // The search judges each place first by what costs nothing (the header's
 // form and its number), and only then walks its camera records; the walks
