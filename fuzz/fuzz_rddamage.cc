@@ -11,6 +11,7 @@
 //    reads the copy: never a frame missing that read whole.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <sstream>
 #include <string>
 
@@ -61,6 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(!ZnMessages.errorPending());
   ZnClearMessages();
   std::string why;
-  FUZZ_CHECK(testsupport::SameFramesAsCopied(expected, testsupport::ReadReference(copy.str()), &why));
+  const bool same = testsupport::SameFramesAsCopied(expected, testsupport::ReadReference(copy.str()), &why);
+  if (!same) std::fprintf(stderr, "the copy: %s\n", why.c_str());
+  FUZZ_CHECK(same);
   return 0;
 }

@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -274,6 +275,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kept.binary = binary;
   kept.cameras = source.cameraCount();
   std::string why;
-  FUZZ_CHECK(testsupport::SameFramesAsCopied(kept, testsupport::ReadReference(copy.str()), &why));
+  const bool same = testsupport::SameFramesAsCopied(kept, testsupport::ReadReference(copy.str()), &why);
+  if (!same) std::fprintf(stderr, "the copy: %s\n", why.c_str());
+  FUZZ_CHECK(same);
   return 0;
 }
