@@ -421,11 +421,14 @@ bool ZrRDBinaryHeaderInForm(const unsigned char* header, std::size_t length, std
 }
 
 bool ZrRDBinaryCamerasHoldFrames(const unsigned char* bytes, std::size_t length, int cameras,
-                                 int32_t previous, int32_t next, std::string* why) {
+                                 int32_t previous, int32_t next, std::string* why,
+                                 std::size_t* firstHeld) {
   if (!ZrRDNumbersSkip(previous, next) || cameras <= 0) return false;
   const uint32_t gap = static_cast<uint32_t>(next) - static_cast<uint32_t>(previous);
+  std::size_t passed = 0;
   if (length > static_cast<std::size_t>(ZrRDHeldFramesWindow)) {
-    bytes += length - ZrRDHeldFramesWindow;
+    passed = length - ZrRDHeldFramesWindow;
+    bytes += passed;
     length = ZrRDHeldFramesWindow;
   }
   const int32_t n = static_cast<int32_t>(length);
@@ -487,6 +490,7 @@ bool ZrRDBinaryCamerasHoldFrames(const unsigned char* bytes, std::size_t length,
     }
   }
   if (found < 0) return false;
+  if (firstHeld != nullptr) *firstHeld = passed + static_cast<std::size_t>(found);
   int32_t last = found;
   while (goesTo[last] != n) last = goesTo[last];
   if (last == found) {

@@ -237,9 +237,11 @@ constexpr int ZrRDHeldFramesWindow = 8 * 1024;
 // number inside the skip, then `cameras` glob counts (coordinates, up to
 // 65535) whose jumps land exactly on the records' end. Text has no such
 // case: a frame's header and glob-count lines are no glob lines of the form.
-// Takes time linear in the bytes looked at, whatever they hold.
+// Takes time linear in the bytes looked at, whatever they hold. *firstHeld,
+// when given, is set to where the first frame held starts in `bytes`.
 bool ZrRDBinaryCamerasHoldFrames(const unsigned char* bytes, std::size_t length, int cameras,
-                                 int32_t previous, int32_t next, std::string* why = nullptr);
+                                 int32_t previous, int32_t next, std::string* why = nullptr,
+                                 std::size_t* firstHeld = nullptr);
 
 // Whether [p, e), the start of a text frame header line that the end of the
 // data cut off, from the first character of its number on, can begin a

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "foundation/ZnMessage.h"
 #include "rawdata/ZrRDFormat.h"
@@ -186,6 +187,7 @@ struct Place {
   int64_t at = -1;
   bool lastGoes = false;
   bool goesOnFromLast = false;  // its number fits the frames kept
+  int64_t number = 0;           // of the frame there
 };
 
 // The search for the first place after damage from which frames read whole
@@ -202,6 +204,33 @@ class Search {
   // Where nothing is known of the sequence, any step the form allows goes
   // on, backwards too.
   void takeAnyStep() { anyStep_ = true; }
+
+  // Whether the binary frame record [start, end), numbered `previous`, holds
+  // frames that a frame numbered `next` skips (ZrRDBinaryCamerasHoldFrames());
+  // *heldAt is then where the first of them starts. Reads no more than the
+  // record's last bytes, which the search has passed.
+  bool holdsFrames(int64_t start, int64_t end, int64_t previous, int64_t next, int64_t* heldAt,
+                   std::string* why) {
+    const int32_t from32 = static_cast<int32_t>(previous);
+    const int32_t to32 = static_cast<int32_t>(next);
+    unsigned char size = 0;
+    if (!binary_ || !ZrRDNumbersSkip(from32, to32) ||
+        bytes_.read(start, 1, reinterpret_cast<char*>(&size)) != 1) {
+      return false;
+    }
+    const int64_t from = std::max<int64_t>(start + 1 + size, end - ZrRDHeldFramesWindow);
+    if (from >= end) return false;
+    std::vector<char> records(static_cast<std::size_t>(end - from));
+    std::size_t first = 0;
+    if (bytes_.read(from, records.size(), records.data()) !=
+            static_cast<int64_t>(records.size()) ||
+        !ZrRDBinaryCamerasHoldFrames(reinterpret_cast<const unsigned char*>(records.data()),
+                                     records.size(), cameras_, from32, to32, why, &first)) {
+      return false;
+    }
+    *heldAt = from + static_cast<int64_t>(first);
+    return true;
+  }
 
   // The smallest frame record for the camera count: a binary frame header
   // of 4 bytes and its size byte, two bytes per camera; a text frame number
@@ -270,7 +299,7 @@ class Search {
                              (goesOn ? kept.any : lastGoes && inside && without->any);
       if (binary_ ? BinaryFramesGoOn(p, frames, kept.maxStep, endWillDo, timecode)
                   : TextFramesGoOn(p, frames, kept.maxStep, endWillDo, timecode)) {
-        return {p, !goesOn && lastGoes, goesOn};
+        return {p, !goesOn && lastGoes, goesOn, number};
       }
     }
     return {};
@@ -446,6 +475,8 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
   // frame is.
   bool lastGoesOn = false;
   bool resumed = false;
+  // The end of the last frame kept whose held frames were read again.
+  int64_t heldFrom = -1;
   auto closeRun = [&](int64_t end) {
     if (runFrames == 0) return;
     plan->kept.push_back({runStart, end, runFrames});
@@ -559,7 +590,7 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
       place = unconfirmed ? search.find(lastStart + 1, INT64_MAX, at, sequence, &beforeLast)
                           : search.find(at + 1, INT64_MAX, at, sequence, nullptr);
     }
-    const int64_t resume = place.at;
+    int64_t resume = place.at;
     // A frame that goes on from no frame before it, nor any frame after it
     // from it, is no more likely a frame than the damage behind it: a first
     // frame, or one after a jump in the numbers.
@@ -567,6 +598,23 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
       start = lastStart;
       sequence = beforeLast;
       --runFrames;
+    }
+    // The frame kept last may hold the frames that the numbers after the
+    // damage skip (its camera records read on into them), as a count of the
+    // copy, where the two meet, would find: it goes with the damage, and the
+    // frames it holds are read again, once for each place of damage.
+    int64_t heldAt = -1;
+    why.clear();
+    if (resume >= 0 && start == at && runFrames > 0 &&
+        search.holdsFrames(lastStart, at, sequence.last, place.number, &heldAt, &why)) {
+      start = lastStart;
+      sequence = beforeLast;
+      --runFrames;
+      reason = "A frame not of the form a recorder writes: " + why;
+      if (heldFrom != at) {
+        heldFrom = at;
+        resume = heldAt;
+      }
     }
     if (resume < 0) {
       // Nothing reads whole behind the damage: it runs to the end, which a

@@ -28,7 +28,9 @@
 // it, or after the damage numbered no higher than it, it is dropped with
 // the damage; so is one that goes on from no frame before it (the first,
 // or one after a jump in the numbers) when no frame after the damage goes
-// on from it. In data that cannot be positioned (a decompressor's output) the
+// on from it; so is a binary one whose camera records hold the frames that
+// the number after the damage skips (ZrRDBinaryCamerasHoldFrames()), and
+// the frames it holds are read again. In data that cannot be positioned (a decompressor's output) the
 // damaged stretch runs to the end.
 //
 // The search judges each place first by what costs nothing (the header's

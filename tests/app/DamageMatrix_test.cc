@@ -348,6 +348,17 @@ TEST_F(DamageMatrix, SalvageKeepsExactlyTheIntactFrames) {
        [](std::string& b, const Recording& r) {
          b.replace(r.frameStart(8) - 30, 40, 40, '\0');
        }},
+      {"a frame's records lost, its camera taking in the next, damage behind",
+       Settings(binary), 40, {10, 11, 13},
+       [](std::string& b, const Recording& r) {
+         // Frame 10 keeps its header; its last camera holds frame 12 whole.
+         std::string records(6, '\0');
+         records[4] = static_cast<char>(r.frameSize(12) / 4);
+         records[5] = static_cast<char>(r.frameSize(12) / 4 >> 8);
+         b = r.bytes.substr(0, r.frameStart(10) + 10) + records +
+             r.bytes.substr(r.frameStart(12), r.frameSize(12)) + std::string(6, '\0') +
+             r.bytes.substr(r.frameStart(13) + 6);
+       }},
       {"a size byte flipped to 0x49", Settings(binary), 40, {10},
        [](std::string& b, const Recording& r) { b[r.frameStart(10)] ^= 0x40; }},
       {"a size byte flipped to 8", Settings(binary), 40, {10},
