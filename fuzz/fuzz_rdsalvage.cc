@@ -104,12 +104,15 @@ Damaged Make(const uint8_t* data, size_t size) {
         d.bytes.erase(where, length);
         d.origin.erase(d.origin.begin() + where, d.origin.begin() + where + length);
         break;
-      case 2:
-        for (size_t k = 0; k < length; ++k) {
-          d.bytes.insert(d.bytes.begin() + where, garbage());
-          d.origin.insert(d.origin.begin() + where, -1);
-        }
+      case 2: {
+        // At once, not byte by byte: this is most of a run's time otherwise.
+        // The bytes stand in the order they had when each went in at `where`.
+        std::string inserted(length, '\0');
+        for (size_t k = length; k > 0; --k) inserted[k - 1] = garbage();
+        d.bytes.insert(where, inserted);
+        d.origin.insert(d.origin.begin() + where, length, -1);
         break;
+      }
       default:
         for (size_t k = where; k < where + length; ++k) d.bytes[k] = '\0';
     }
