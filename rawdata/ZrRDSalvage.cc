@@ -575,8 +575,19 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
                                          : "A frame numbered 0 has more data behind it";
       if (reader.atEndOfData()) {
         ZnMessages.removeNewerThan(mark);
-        closeRun(at);
+        // In a recording damaged elsewhere, a last frame whose number jumped
+        // from the frame before it has no frame on either side to bear it
+        // out: bytes of damage can take a frame's form, and the end, unlike
+        // a frame after it, tells nothing of the number.
+        const bool lastGoes = unconfirmed && !lastGoesOn && !plan->dropped.empty();
+        if (lastGoes) --runFrames;
+        closeRun(lastGoes ? lastStart : at);
         plan->end = reader.position();
+        if (lastGoes) {
+          plan->dropped.push_back({lastStart, plan->end, plan->frames,
+                                   "A frame out of the sequence of the frames before it ends "
+                                   "the data"});
+        }
         return true;
       }
     }

@@ -30,7 +30,9 @@
 // or one after a jump in the numbers) when no frame after the damage goes
 // on from it; so is a binary one whose camera records hold the frames that
 // the number after the damage skips (ZrRDBinaryCamerasHoldFrames()), and
-// the frames it holds are read again. In data that cannot be positioned (a decompressor's output) the
+// the frames it holds are read again. In a recording damaged elsewhere, a
+// last frame whose number jumped from the frame before it is dropped too.
+// In data that cannot be positioned (a decompressor's output) the
 // damaged stretch runs to the end.
 //
 // The search judges each place first by what costs nothing (the header's

@@ -359,6 +359,13 @@ TEST_F(DamageMatrix, SalvageKeepsExactlyTheIntactFrames) {
              r.bytes.substr(r.frameStart(12), r.frameSize(12)) + std::string(6, '\0') +
              r.bytes.substr(r.frameStart(13) + 6);
        }},
+      {"bytes of a frame's form after the last, its number jumping", Settings(binary), 40, {13},
+       [](std::string& b, const Recording& r) {
+         std::string forged = r.bytes.substr(r.frameStart(39), 10) + std::string(6, '\0');
+         forged[1] = static_cast<char>(forged[1] + 100);
+         b.replace(r.frameStart(13), 6, 6, '\0');
+         b += forged;
+       }},
       {"a size byte flipped to 0x49", Settings(binary), 40, {10},
        [](std::string& b, const Recording& r) { b[r.frameStart(10)] ^= 0x40; }},
       {"a size byte flipped to 8", Settings(binary), 40, {10},
