@@ -475,7 +475,9 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
   // frame is.
   bool lastGoesOn = false;
   bool resumed = false;
-  // The end of the last frame kept whose held frames were read again.
+  // The end of the last frame kept whose held frames were read again: they
+  // are read again once, so that frames held in frames held cost no more
+  // than reading them twice.
   int64_t heldFrom = -1;
   auto closeRun = [&](int64_t end) {
     if (runFrames == 0) return;
@@ -508,21 +510,39 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
     const bool ofForm = headerRead && reader.headerInForm(&why) &&
                         (!sequence.any ||
                          ZrRDFrameNumberInForm(static_cast<int32_t>(sequence.last), number, &why));
-    if (ofForm && unconfirmed && canResume &&
-        !sequence.continues(sequence.last, number)) {
-      // A jump in the numbers, or the last frame read on into others: it
-      // goes when frames that go on from the frame before it start inside it
-      // (its camera records lost bytes, or its header's size changed).
-      const Place inside = search.find(lastStart + 1, at, at, sequence, &beforeLast);
+    const bool jumps = ofForm && unconfirmed && canResume &&
+                       !sequence.continues(sequence.last, number);
+    // A jump in the numbers, or the last frame read on into others: it goes
+    // when frames that go on from the frame before it start inside it (its
+    // camera records lost bytes, or its header's size changed).
+    Place inside;
+    if (jumps) {
+      inside = search.find(lastStart + 1, at, at, sequence, &beforeLast);
       ZnMessages.removeNewerThan(mark);
-      if (inside.at >= 0) {
-        --runFrames;
-        sequence = beforeLast;
-        if (!drop(lastStart, inside.at, "Frames that read whole start inside the frame read here")) {
-          return false;
-        }
-        continue;
+    }
+    // It goes too when its camera records hold, whole, the frames this
+    // number skips, as the count of the copy would find; those frames, which
+    // the window of numbers may not admit where frames were lost with them,
+    // are read again, once for each place where frames hold frames.
+    int64_t heldAt = -1;
+    std::string held;
+    if (ofForm && unconfirmed && canResume &&
+        search.holdsFrames(lastStart, at, sequence.last, number, &heldAt, &held)) {
+      if (heldFrom == at) heldAt = at;
+      heldFrom = at;
+      inside.at = inside.at >= 0 ? std::min(inside.at, heldAt) : heldAt;
+    }
+    if (inside.at >= 0) {
+      --runFrames;
+      sequence = beforeLast;
+      if (!drop(lastStart, inside.at,
+                held.empty() ? "Frames that read whole start inside the frame read here"
+                             : "A frame not of the form a recorder writes: " + held)) {
+        return false;
       }
+      continue;
+    }
+    if (jumps) {
       // A frame that the frames on either side of it do not go on from,
       // while they go on from each other, is no frame of the sequence: its
       // number changed, or pieces of frames read as one.
@@ -614,7 +634,6 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
     // damage skip (its camera records read on into them), as a count of the
     // copy, where the two meet, would find: it goes with the damage, and the
     // frames it holds are read again, once for each place of damage.
-    int64_t heldAt = -1;
     why.clear();
     if (resume >= 0 && start == at && runFrames > 0 &&
         search.holdsFrames(lastStart, at, sequence.last, place.number, &heldAt, &why)) {

@@ -125,6 +125,19 @@ std::string Swallowing(const Recording& r, std::size_t k) {
   return b;
 }
 
+// The recording up to frame k's end as frame k's header and, for camera
+// records, two empty ones and one that holds frames [from, to) whole: frame
+// k lost its records and the frames between; the frames held are intact
+// (binary with timecodes: frame records a multiple of 4 bytes long).
+std::string Holding(const Recording& r, std::size_t k, std::size_t from, std::size_t to) {
+  const std::size_t globs = (r.frameStart(to) - r.frameStart(from)) / 4;
+  std::string records(6, '\0');
+  records[4] = static_cast<char>(globs);
+  records[5] = static_cast<char>(globs >> 8);
+  return r.bytes.substr(0, r.frameStart(k) + 10) + records +
+         r.bytes.substr(r.frameStart(from), r.frameStart(to) - r.frameStart(from));
+}
+
 std::vector<Damage> Damages() {
   using R = const Recording&;
   return {
@@ -348,16 +361,13 @@ TEST_F(DamageMatrix, SalvageKeepsExactlyTheIntactFrames) {
        [](std::string& b, const Recording& r) {
          b.replace(r.frameStart(8) - 30, 40, 40, '\0');
        }},
-      {"a frame's records lost, its camera taking in the next, damage behind",
-       Settings(binary), 40, {10, 11, 13},
+      {"a frame's records lost, its camera holding frames 12 and 13", Settings(binary), 40,
+       {10, 11},
+       [](std::string& b, const Recording& r) { b = Holding(r, 10, 12, 14) + b.substr(r.frameStart(14)); }},
+      {"a frame's records lost, its camera holding frame 12, damage behind", Settings(binary), 40,
+       {10, 11, 13},
        [](std::string& b, const Recording& r) {
-         // Frame 10 keeps its header; its last camera holds frame 12 whole.
-         std::string records(6, '\0');
-         records[4] = static_cast<char>(r.frameSize(12) / 4);
-         records[5] = static_cast<char>(r.frameSize(12) / 4 >> 8);
-         b = r.bytes.substr(0, r.frameStart(10) + 10) + records +
-             r.bytes.substr(r.frameStart(12), r.frameSize(12)) + std::string(6, '\0') +
-             r.bytes.substr(r.frameStart(13) + 6);
+         b = Holding(r, 10, 12, 13) + std::string(6, '\0') + b.substr(r.frameStart(13) + 6);
        }},
       {"bytes of a frame's form after the last, its number jumping", Settings(binary), 40, {13},
        [](std::string& b, const Recording& r) {
