@@ -28,9 +28,9 @@
 // it, or after the damage numbered no higher than it, it is dropped with
 // the damage; so is one that goes on from no frame before it (the first,
 // or one after a jump in the numbers) when no frame after the damage goes
-// on from it; so is a binary one whose camera records hold the frames that
-// the number after the damage skips (ZrRDBinaryCamerasHoldFrames()), and
-// the frames it holds are read again. In a recording damaged elsewhere, a
+// on from it; so is a binary frame whose camera records hold the frames that
+// the number of the next frame, after damage or right after it, skips
+// (ZrRDBinaryCamerasHoldFrames()), and the frames it holds are read again. In a recording damaged elsewhere, a
 // last frame whose number jumped from the frame before it is dropped too.
 // In data that cannot be positioned (a decompressor's output) the
 // damaged stretch runs to the end.
