@@ -629,6 +629,12 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
       start = lastStart;
       sequence = beforeLast;
       --runFrames;
+      // The place was found above that frame; the frames kept before it
+      // are what it must go on from now.
+      if (resume >= 0 && sequence.any && place.number <= sequence.last) {
+        place = search.find(start + 1, INT64_MAX, at, sequence, nullptr);
+        resume = place.at;
+      }
     }
     // The frame kept last may hold the frames that the numbers after the
     // damage skip (its camera records read on into them), as a count of the

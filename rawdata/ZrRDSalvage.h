@@ -21,19 +21,20 @@
 //  - or, above the window however far, followed by two frames that go on
 //    so: a stretch lost whole, or numbers that jumped;
 //  - each of them carrying a timecode exactly when the frame kept last does.
-// A frame kept just before damage, or before a frame that does not go on
-// from it, may itself be damaged: camera records that lost bytes read on
-// into the frames behind, a number changed. When a place where the
-// recording goes on from the frame before it starts inside it, right after
-// it, or after the damage numbered no higher than it, it is dropped with
-// the damage; so is one that goes on from no frame before it (the first,
-// or one after a jump in the numbers) when no frame after the damage goes
-// on from it; so is a binary frame whose camera records hold the frames that
-// the number of the next frame, after damage or right after it, skips
-// (ZrRDBinaryCamerasHoldFrames()), and the frames it holds are read again. In a recording damaged elsewhere, a
-// last frame whose number jumped from the frame before it is dropped too.
-// In data that cannot be positioned (a decompressor's output) the
-// damaged stretch runs to the end.
+// A frame kept just before damage, or before a frame that does not go on from
+// it, may itself be damaged: camera records that lost bytes read on into the
+// frames behind, a number changed. When a place where the recording goes on
+// from the frame before it starts inside it, right after it, or after the
+// damage numbered no higher than it, it is dropped with the damage; so is one
+// that goes on from no frame before it (the first, or one after a jump in the
+// numbers) when no frame after the damage goes on from it (the place after
+// the damage is then searched again where it was found above that frame
+// alone); so is a binary frame whose camera records hold the frames that the
+// number of the next frame, after damage or right after it, skips
+// (ZrRDBinaryCamerasHoldFrames()), and the frames it holds are read again. In
+// a recording damaged elsewhere, a last frame whose number jumped from the
+// frame before it is dropped too. In data that cannot be positioned (a
+// decompressor's output) the damaged stretch runs to the end.
 //
 // The search judges each place first by what costs nothing (the header's
 // form and its number), and only then walks its camera records; the walks
