@@ -293,8 +293,11 @@ class Search {
       if (!binary_ && anyNumber && !startsLine) continue;
       // The end of the data is too little to go on where any number would
       // have done, where the frame kept last goes although the damage lies
-      // behind it, or where the numbers leap.
-      const int frames = goesOn || lastGoes ? 1 : 2;
+      // behind it, or where the numbers leap. Where any number would do,
+      // two frames must go on, as where the numbers leap: one header after
+      // a frame is a small number on a line of its own in text, as glob
+      // counts are, and pieces of frames make such pairs.
+      const int frames = (goesOn || lastGoes) && !anyNumber ? 1 : 2;
       const bool endWillDo = (binary_ || startsLine) &&
                              (goesOn ? kept.any : lastGoes && inside && without->any);
       if (binary_ ? BinaryFramesGoOn(p, frames, kept.maxStep, endWillDo, timecode)

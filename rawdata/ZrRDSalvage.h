@@ -12,7 +12,8 @@
 //    have held (their length over the smallest frame the camera count
 //    allows, plus one), each the largest step on that the recording has
 //    taken between two frames kept one after the other (1 before any); any
-//    number but 0 while no frame is kept, a text frame then starting a line;
+//    number but 0 while no frame is kept, a text frame then starting a line
+//    and the frame after it reading whole too, as below for two frames;
 //  - followed by a frame header of the form whose number goes on from it by
 //    one such step at most, or by the end of the data (an empty tail, or a
 //    frame numbered 0 and an empty tail) where a frame kept bounds the
@@ -106,7 +107,9 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
 // The first place at or after `from` where frames read whole again, as the
 // salvage re-synchronises with nothing kept (a frame of the form numbered
 // above `floor` and not 0, then a frame header of the form with any number
-// but 0, or the end of the data); -1 when there is none. Moves the reader.
+// but 0, or the end of the data; without a floor, two frames of the form
+// that read whole, then such a header); -1 when there is none. Moves the
+// reader.
 int64_t ZrRDFindFrames(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, int64_t from,
                        int64_t floor);
 
