@@ -18,7 +18,8 @@
 //    lost inside a frame that still reads whole in the recorder's form are
 //    kept as they read); never one whose header was no frame's header, but
 //    for a frame alone between damage and the end of the data, which
-//    nothing after it can tell from pieces of frames;
+//    nothing after it can tell from pieces of frames, and where nothing is
+//    dropped (the count's frames);
 //  - an undamaged recording loses nothing;
 //  - the copy reads whole and holds the kept frames, in order.
 #include <algorithm>
@@ -231,10 +232,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // end bears out any number the window of the frames lost admits, and
     // pieces of frames may read as one such frame (a limit the salvage
     // states). It is held to the form and the window above, not to a place.
-    const bool aloneAtEnd =
-        r > 0 && r + 1 == plan.kept.size() && run.frames == 1 &&
-        std::none_of(plan.dropped.begin(), plan.dropped.end(),
-                     [&run](const ZrRDDroppedStretch& s) { return s.start >= run.end; });
+    // And where nothing is dropped, the data reads whole in the form and
+    // the salvage keeps what the count counts, as fuzz_rddamage judges it:
+    // garbage can take the form of a whole recording.
+    const bool formOnly =
+        plan.dropped.empty() ||
+        (r > 0 && r + 1 == plan.kept.size() && run.frames == 1 &&
+         std::none_of(plan.dropped.begin(), plan.dropped.end(),
+                      [&run](const ZrRDDroppedStretch& s) { return s.start >= run.end; }));
     FUZZ_CHECK(frameReader.resumeAt(run.start));
     for (int64_t k = 0; k < run.frames; ++k) {
       size_t start = static_cast<size_t>(frameReader.position());
@@ -269,7 +274,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           if (SameFrame(read.frames[0], was[k])) j = k;
         }
       }
-      if (aloneAtEnd && j + 1 == d.frames.size()) continue;
+      if (formOnly && j + 1 == d.frames.size()) continue;
       FUZZ_CHECK(j + 1 < d.frames.size());
       next = j + 1;
     }
