@@ -575,7 +575,9 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
           {lastStart, plan->end, plan->frames, "A frame not of the form a recorder writes: " + why});
       return true;
     }
-    if (ofForm) unconfirmed = false;
+    // Only a header that goes on from it bears the frame kept last out; after
+    // a jump either way it stays in doubt until a frame is kept after it.
+    if (ofForm && sequence.continues(sequence.last, number)) unconfirmed = false;
     std::string reason;
     if (headerRead && !ofForm) {
       reason = "A frame not of the form a recorder writes: " + why;
