@@ -188,7 +188,8 @@ bool ZrRDIsEncodedTextFrame(const char* p, const char* e, int cameras);
 //  - text: the lines a writer makes, each number on its own line: the header
 //    line (the frame number, optionally a timecode), for each camera a line
 //    holding the glob count alone and a line for each glob holding its three
-//    numbers; blank lines, spacing and CR LF line ends anywhere.
+//    numbers, spacing between them; blank lines, spacing and CR LF line ends
+//    anywhere.
 //  - both: a frame number no further than ZrRDMaxFrameNumberStep from the
 //    previous frame's, so that duplicate, negative and out-of-order numbers
 //    stay well inside (counting as a 32-bit counter does: the largest number

@@ -174,6 +174,12 @@ bool SkipSpace(std::istream& in) {
   return lineFeed;
 }
 
+// Whether the next character is white space (or the input ends there).
+bool BlankNext(std::istream& in) {
+  const int c = in.rdbuf()->sgetc();
+  return c == std::char_traits<char>::eof() || IsBlank(c);
+}
+
 // The lines of a text frame's body as its numbers go by (see "The
 // recorder's form" in ZrRDFormat.h): a glob count and a glob's pixels each
 // start a line, a glob's coordinates stand on the line of its pixels. A
@@ -190,14 +196,21 @@ class BodyLines {
     return true;
   }
   // Glob `glob` (from 0): whether the white space before it held a line
-  // feed, and whether any between its numbers did; true when it departs.
-  bool glob(int glob, bool lineFeed, bool broken) {
+  // feed, whether any between its numbers did, and whether two of its
+  // numbers had none between them (a writer parts them; bytes lost between
+  // two numbers join them); true when it departs.
+  bool glob(int glob, bool lineFeed, bool broken, bool joined) {
     if (!starts(lineFeed)) {
       zr_format::departs(why_, "glob %d of camera %d does not start a line", glob + 1, camera_ + 1);
       return true;
     }
-    if (!broken) return false;
-    zr_format::departs(why_, "glob %d of camera %d runs over more than one line", glob + 1,
+    if (broken) {
+      zr_format::departs(why_, "glob %d of camera %d runs over more than one line", glob + 1,
+                         camera_ + 1);
+      return true;
+    }
+    if (!joined) return false;
+    zr_format::departs(why_, "glob %d of camera %d runs two numbers together", glob + 1,
                        camera_ + 1);
     return true;
   }
@@ -236,6 +249,7 @@ bool skipTextGlobs(ZnStreamScanner& scan, BodyLines* lines) {
         const char* fieldsEnd;
         const char* q = PlainGlobLine(p, e, &line, &fieldsEnd);
         bool broken = false;
+        bool joined = false;
         if (q == nullptr) {
           line = kLines ? SkipBlanks(p, e) : p;
           q = ZnStreamScanner::checkInt(line, e);
@@ -243,13 +257,14 @@ bool skipTextGlobs(ZnStreamScanner& scan, BodyLines* lines) {
             if (kLines) {
               const char* next = SkipBlanks(q, e);
               broken = broken || HasLineFeed(q, next);
+              joined = joined || next == q;
               q = next;
             }
             q = ZnStreamScanner::checkDouble(q, e);
           }
           if (q == nullptr) break;
         }
-        if (kLines && lines->glob(i, HasLineFeed(p, line), broken)) {
+        if (kLines && lines->glob(i, HasLineFeed(p, line), broken, joined)) {
           scan.consume(q);
           return true;
         }
@@ -260,16 +275,23 @@ bool skipTextGlobs(ZnStreamScanner& scan, BodyLines* lines) {
     }
     const bool lineFeed = kLines && SkipSpace(in);
     bool broken = false;
+    bool joined = false;
     int pixels = 0;
     double value = 0.0;
     if (!scan.extract(pixels, kLongestIntToken)) {
       ZnReportError("Unable to read number of pixels.");
     } else {
-      if (kLines) broken = SkipSpace(in);
+      if (kLines) {
+        joined = !BlankNext(in);
+        broken = SkipSpace(in);
+      }
       if (!extractCoordinate(scan, &value)) {
         ZnReportError("Error reading value for x.");
       } else {
-        if (kLines) broken = SkipSpace(in) || broken;
+        if (kLines) {
+          joined = joined || !BlankNext(in);
+          broken = SkipSpace(in) || broken;
+        }
         if (!extractCoordinate(scan, &value)) ZnReportError("Error reading value for y.");
       }
     }
@@ -277,7 +299,7 @@ bool skipTextGlobs(ZnStreamScanner& scan, BodyLines* lines) {
       ZnReportError("Unable to read data for glob.");
       return false;
     }
-    if (kLines && lines->glob(i, lineFeed, broken)) return true;
+    if (kLines && lines->glob(i, lineFeed, broken, joined)) return true;
   }
   return true;
 }

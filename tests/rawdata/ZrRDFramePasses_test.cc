@@ -105,6 +105,9 @@ TEST_F(ZrRDFramePassesTest, CountEndsOnlyWhereTheDataEnds) {
       {"text glob over two lines", Replace(text, "3\n1\n3 1.5000  ", "3\n1\n3 1.5000\n"), 10,
        ZrRDCountEnd::kNotInForm, 2,
        {NotInForm(3, text.find("\n3\n") + 1, "glob 1 of camera 1 runs over more than one line")}},
+      {"text glob with two numbers run together",
+       Replace(text, "3\n1\n3 1.5000   2", "3\n1\n3 1.50002"), 10, ZrRDCountEnd::kNotInForm, 2,
+       {NotInForm(3, text.find("\n3\n") + 1, "glob 1 of camera 1 runs two numbers together")}},
       // The end cuts off a recorder's header: the data ends there.
       {"binary header cut off", binary + std::string("\x09\x04\0\0", 4), 10, ZrRDCountEnd::kClean,
        3, {}},

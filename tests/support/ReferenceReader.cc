@@ -348,11 +348,16 @@ bool ReadTextFrame(Input& in, int cameras, bool startsLine, const std::vector<Re
       ReferenceGlob glob;
       const bool globStarts = starts(in.skipBlanks());
       if (!ReadInt32(in, &glob.pixels)) return false;
+      // Numbers with no white space between them were parted by a writer.
+      std::size_t gap = in.at;
       bool broken = in.skipBlanks();
+      bool joined = in.at == gap;
       if (!ReadDecimal(in, &glob.x)) return false;
+      gap = in.at;
       broken = in.skipBlanks() || broken;
+      joined = joined || in.at == gap;
       if (!ReadDecimal(in, &glob.y)) return false;
-      if (!globStarts || broken) return *failed = Failed::kDeparts, false;
+      if (!globStarts || broken || joined) return *failed = Failed::kDeparts, false;
       camera.push_back(glob);
     }
     frame->cameras.push_back(camera);
