@@ -16,7 +16,9 @@
 //    as it reads, or changed where it stands, its header on bytes of that
 //    frame's header (the encodings carry no check, so bytes changed or
 //    lost inside a frame that still reads whole in the recorder's form are
-//    kept as they read); never one whose header was no frame's header, but
+//    kept as they read), or one that lost its header line where a line
+//    before it reads as its number; never one whose header was no frame's
+//    header, but
 //    for a frame alone between damage and the end of the data, which
 //    nothing after it can tell from pieces of frames, and where nothing is
 //    dropped (the count's frames);
@@ -272,6 +274,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         readWas();
         for (size_t k = next; j + 1 == d.frames.size() && k < was.size(); ++k) {
           if (SameFrame(read.frames[0], was[k])) j = k;
+        }
+        // Or it bears the number of the frame whose body it ends in, its
+        // header line lost: a line before it (a glob count) reads as that
+        // number, and the body may be changed where it stands.
+        const int64_t body = d.origin[end - 1];
+        for (size_t k = next; j + 1 == d.frames.size() && k < was.size(); ++k) {
+          if (body >= static_cast<int64_t>(d.frames[k] + d.headerLengths[k]) &&
+              body < static_cast<int64_t>(d.frames[k + 1]) &&
+              read.frames[0].number == was[k].number) {
+            j = k;
+          }
         }
       }
       if (formOnly && j + 1 == d.frames.size()) continue;
