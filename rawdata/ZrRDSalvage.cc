@@ -556,6 +556,9 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
         if (!drop(lastStart, at, "A frame out of the sequence of the frames around it")) {
           return false;
         }
+        // The frame after it fits the window of the frames before, which no
+        // frame after it has borne out yet: no place the search found.
+        resumed = false;
         continue;
       }
       reader.resumeAt(at);
