@@ -243,7 +243,7 @@ class Search {
 
   // The first place in [from, until) where a frame of the form reads whole
   // and the recording goes on from it: the frame after it goes on from it
-  // (one step forward at most) or the data ends; and
+  // (one step forward at most) and reads whole, or the data ends; and
   //  - at `damage` or after, its number fits `kept`: the frames kept go on;
   //  - or, with `without` given (the frames kept but the last, which may
   //    have read on past its end), before `damage`, or after it where the
@@ -340,8 +340,8 @@ class Search {
 
   // Whether binary frames read whole from `at`, `frames` of them each going
   // on from the one before by `step` at most, with a timecode or without as
-  // `timecode` says, followed by a frame header going on from the last, or,
-  // if `endWillDo`, by the end of the data (then fewer will do).
+  // `timecode` says, followed by a frame going on from the last that reads
+  // whole, or, if `endWillDo`, by the end of the data (then fewer will do).
   bool BinaryFramesGoOn(int64_t at, int frames, int64_t step, bool endWillDo, bool timecode) {
     unsigned char header[10];
     for (int k = 0; k < frames; ++k) {
@@ -364,7 +364,9 @@ class Search {
       if (!Steps(number, next, step) || WithTimecode(header) != timecode) return false;
       at = end;
     }
-    return true;
+    // The frame going on reads whole too: a header that goes on is a few
+    // bytes, which pieces of frames make.
+    return BinaryFrameEnd(at + 1 + header[0]) >= 0;
   }
 
   // Where the camera records from `at` end, when all their bytes are there;
@@ -409,7 +411,7 @@ class Search {
         }
         inForm = reader_.headerInForm(&why) && Steps(number, next, step) &&
                  (nextTimecode >= 0) == timecode;
-        goesOn = inForm && k + 1 == frames;
+        goesOn = inForm && k + 1 == frames && reader_.skipFrame(&why) && why.empty();
         number = next;
       }
     }

@@ -14,11 +14,11 @@
 //    taken between two frames kept one after the other (1 before any); any
 //    number but 0 while no frame is kept, a text frame then starting a line
 //    and the frame after it reading whole too, as below for two frames;
-//  - followed by a frame header of the form whose number goes on from it by
-//    one such step at most, or by the end of the data (an empty tail, or a
-//    frame numbered 0 and an empty tail) where a frame kept bounds the
-//    number; a text frame then starts a line, and a binary one ends in a
-//    byte that is no zero of the run that ends the data;
+//  - followed by a frame of the form that reads whole and whose number goes
+//    on from it by one such step at most, or by the end of the data (an
+//    empty tail, or a frame numbered 0 and an empty tail) where a frame kept
+//    bounds the number; a text frame then starts a line, and a binary one
+//    ends in a byte that is no zero of the run that ends the data;
 //  - or, above the window however far, followed by two frames that go on
 //    so: a stretch lost whole, or numbers that jumped;
 //  - each of them carrying a timecode exactly when the frame kept last does.
