@@ -232,6 +232,12 @@ class Search {
     return true;
   }
 
+  // The number of a frame header of the form at `at`, or false.
+  bool numberAt(int64_t at, int64_t* number) {
+    bool timecode = false;
+    return binary_ ? BinaryNumber(at, number, &timecode) : TextNumber(at, number, &timecode);
+  }
+
   // The smallest frame record for the camera count: a binary frame header
   // of 4 bytes and its size byte, two bytes per camera; a text frame number
   // and its line end, "0" and a line end per camera, or the empty line of a
@@ -475,6 +481,9 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
   bool unconfirmed = false;
   int64_t lastStart = 0;
   Sequence beforeLast;
+  // The same for the frame kept before it, while both are in the run.
+  int64_t prevStart = 0;
+  Sequence beforePrev;
   // Whether the last frame kept goes on from the frame before it, or is
   // where the search found the recording going on; and whether the next
   // frame is.
@@ -491,6 +500,27 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
     runFrames = 0;
   };
   // Drops [start, resume), resumes there; false when the plan is full.
+  // The frame kept last goes, [*start, *resume) with it: the frame kept
+  // before it in the run now meets the frame at *resume in the copy, and
+  // when its camera records hold the frames that number skips, as a count
+  // of the copy would find, it goes too, and those frames are read again.
+  auto frameBeforeMayGo = [&](int64_t* start, int64_t* resume, std::string* reason) {
+    int64_t next = 0;
+    int64_t heldAt = -1;
+    std::string why;
+    if (runFrames == 0 || !search.numberAt(*resume, &next) ||
+        !search.holdsFrames(prevStart, *start, sequence.last, next, &heldAt, &why)) {
+      return;
+    }
+    --runFrames;
+    sequence = beforePrev;
+    *reason = "A frame not of the form a recorder writes: " + why;
+    if (heldFrom != *start) {
+      heldFrom = *start;
+      *resume = heldAt;
+    }
+    *start = prevStart;
+  };
   auto drop = [&](int64_t start, int64_t resume, const std::string& reason) {
     closeRun(start);
     if (static_cast<int>(plan->dropped.size()) == ZrRDMaxDroppedStretches) {
@@ -540,11 +570,12 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
     if (inside.at >= 0) {
       --runFrames;
       sequence = beforeLast;
-      if (!drop(lastStart, inside.at,
-                held.empty() ? "Frames that read whole start inside the frame read here"
-                             : "A frame not of the form a recorder writes: " + held)) {
-        return false;
-      }
+      int64_t start = lastStart;
+      int64_t resume = inside.at;
+      std::string reason = held.empty() ? "Frames that read whole start inside the frame read here"
+                                        : "A frame not of the form a recorder writes: " + held;
+      frameBeforeMayGo(&start, &resume, &reason);
+      if (!drop(start, resume, reason)) return false;
       continue;
     }
     if (jumps) {
@@ -555,9 +586,11 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
           (!beforeLast.any || beforeLast.timecode == (timecode >= 0))) {
         --runFrames;
         sequence = beforeLast;
-        if (!drop(lastStart, at, "A frame out of the sequence of the frames around it")) {
-          return false;
-        }
+        int64_t start = lastStart;
+        int64_t resume = at;
+        std::string reason = "A frame out of the sequence of the frames around it";
+        frameBeforeMayGo(&start, &resume, &reason);
+        if (!drop(start, resume, reason)) return false;
         // The frame after it fits the window of the frames before, which no
         // frame after it has borne out yet: no place the search found.
         resumed = false;
@@ -591,6 +624,8 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
         ZnMessages.removeNewerThan(mark);
         lastGoesOn = resumed || (sequence.any && sequence.continues(sequence.last, number));
         resumed = false;
+        prevStart = lastStart;
+        beforePrev = beforeLast;
         beforeLast = sequence;
         sequence.keep(number, timecode >= 0, at, reader.position());
         lastStart = at;
@@ -661,6 +696,8 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
         heldFrom = at;
         resume = heldAt;
       }
+    } else if (resume >= 0 && start == lastStart && start != at) {
+      frameBeforeMayGo(&start, &resume, &reason);
     }
     if (resume < 0) {
       // Nothing reads whole behind the damage: it runs to the end, which a

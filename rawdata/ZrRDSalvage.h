@@ -32,7 +32,8 @@
 // the damage is then searched again where it was found above that frame
 // alone); so is a binary frame whose camera records hold the frames that the
 // number of the next frame, after damage or right after it, skips
-// (ZrRDBinaryCamerasHoldFrames()), and the frames it holds are read again. In
+// (ZrRDBinaryCamerasHoldFrames()), or of the frame it meets in the copy when
+// the frame after it goes, and the frames it holds are read again. In
 // a recording damaged elsewhere, a last frame whose number jumped from the
 // frame before it is dropped too. In data that cannot be positioned (a
 // decompressor's output) the damaged stretch runs to the end.
