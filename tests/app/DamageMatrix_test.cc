@@ -369,6 +369,13 @@ TEST_F(DamageMatrix, SalvageKeepsExactlyTheIntactFrames) {
        [](std::string& b, const Recording& r) {
          b = Holding(r, 10, 12, 13) + std::string(6, '\0') + b.substr(r.frameStart(13) + 6);
        }},
+      {"two frames holding the two after each, the second numbered out of step", Settings(binary),
+       40, {10, 11},
+       [](std::string& b, const Recording& r) {
+         std::string odd = Holding(r, 14, 14, 16).substr(r.frameStart(14));
+         odd.replace(1, 4, r.bytes.substr(r.frameStart(2) + 1, 4));
+         b = Holding(r, 10, 12, 14) + odd + b.substr(r.frameStart(16));
+       }},
       {"bytes of a frame's form after the last, its number jumping", Settings(binary), 40, {13},
        [](std::string& b, const Recording& r) {
          std::string forged = r.bytes.substr(r.frameStart(39), 10) + std::string(6, '\0');
