@@ -357,6 +357,12 @@ TEST_F(DamageMatrix, SalvageKeepsExactlyTheIntactFrames) {
        [](std::string& b, const Recording& r) {
          b.replace(r.frameStart(11) + r.frameSize(11) / 2, 8, "\x9b#7\xfe 23\x01");
        }},
+      {"two frames become one numbered far above, garbage in a later glob line",
+       Settings(ZrRDFormat::Text), 33, {10, 11, 20},
+       [](std::string& b, const Recording& r) {
+         b.replace(r.frameStart(20) + r.frameSize(20) / 2, 8, "\x9b#7\xfe 23\x01");
+         b.replace(r.frameStart(10), r.frameStart(12) - r.frameStart(10), "5183\n0\n0\n0\n");
+       }},
       {"a stretch zeroed across two frames", Settings(ZrRDFormat::Text), 33, {7, 8},
        [](std::string& b, const Recording& r) {
          b.replace(r.frameStart(8) - 30, 40, 40, '\0');
