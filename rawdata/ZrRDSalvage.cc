@@ -583,12 +583,12 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
       // while they go on from each other, is no frame of the sequence: its
       // number changed, or pieces of frames read as one. So is a frame whose
       // number jumped from the frame before it when the frame after it does
-      // not go on from it either: nothing bears it out, and the frames lost
-      // with the bytes before the frame after may be more than the bytes
-      // left could hold.
+      // not go on from it either but lies above the frame before: nothing
+      // bears it out, and the frames lost with the bytes between may be
+      // more than the bytes left could hold.
       if ((beforeLast.admits(number, at) &&
            (!beforeLast.any || beforeLast.timecode == (timecode >= 0))) ||
-          (beforeLast.any && !lastGoesOn)) {
+          (beforeLast.any && !lastGoesOn && number > beforeLast.last)) {
         --runFrames;
         sequence = beforeLast;
         int64_t start = lastStart;

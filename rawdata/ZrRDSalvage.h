@@ -35,8 +35,8 @@
 // (ZrRDBinaryCamerasHoldFrames()), or of the frame it meets in the copy when
 // the frame after it goes, and the frames it holds are read again. A frame
 // whose number jumped from the frame before it is dropped when the frame
-// after it does not go on from it, and in a recording damaged elsewhere
-// when it is the last. In data that cannot be positioned (a
+// after it does not go on from it but lies above the frame before, and in
+// a recording damaged elsewhere when it is the last. In data that cannot be positioned (a
 // decompressor's output) the damaged stretch runs to the end.
 //
 // The search judges each place first by what costs nothing (the header's
