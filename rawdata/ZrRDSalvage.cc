@@ -674,8 +674,13 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
     int64_t resume = place.at;
     // A frame that goes on from no frame before it, nor any frame after it
     // from it, is no more likely a frame than the damage behind it: a first
-    // frame, or one after a jump in the numbers.
-    if (place.lastGoes || (unconfirmed && !lastGoesOn && !place.goesOnFromLast)) {
+    // frame, or one after a jump in the numbers. Nor is one after a jump
+    // when the place after the damage goes on from the frames before it as
+    // well: it is out of their sequence.
+    const bool outOfStep = unconfirmed && !lastGoesOn && resume >= 0 && beforeLast.any &&
+                           beforeLast.timecode == sequence.timecode &&
+                           beforeLast.admits(place.number, place.at);
+    if (place.lastGoes || outOfStep || (unconfirmed && !lastGoesOn && !place.goesOnFromLast)) {
       start = lastStart;
       sequence = beforeLast;
       --runFrames;

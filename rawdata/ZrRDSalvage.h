@@ -36,7 +36,8 @@
 // the frame after it goes, and the frames it holds are read again. A frame
 // whose number jumped from the frame before it is dropped when the frame
 // after it does not go on from it but lies above the frame before, and in
-// a recording damaged elsewhere when it is the last. In data that cannot be positioned (a
+// a recording damaged elsewhere when it is the last, or when the place
+// after the damage behind it goes on from the frames before it as well. In data that cannot be positioned (a
 // decompressor's output) the damaged stretch runs to the end.
 //
 // The search judges each place first by what costs nothing (the header's
