@@ -353,6 +353,13 @@ TEST_F(DamageMatrix, SalvageKeepsExactlyTheIntactFrames) {
   } rows[] = {
       {"4 bytes lost inside a frame", Settings(binary, 2, 10, false, 100), 31, {13},
        [](std::string& b, const Recording& r) { b.erase(r.frameStart(14) - 6, 4); }},
+      {"two frames zeroed but for a header numbered far below", Settings(binary, 2, 10, false, 100),
+       31, {10, 11},
+       [](std::string& b, const Recording& r) {
+         const std::size_t length = r.frameStart(12) - r.frameStart(10);
+         b.replace(r.frameStart(10), length,
+                   r.bytes.substr(r.frameStart(2), 5) + std::string(length - 5, '\0'));
+       }},
       {"8 garbage bytes in a glob line", Settings(ZrRDFormat::Text), 33, {11},
        [](std::string& b, const Recording& r) {
          b.replace(r.frameStart(11) + r.frameSize(11) / 2, 8, "\x9b#7\xfe 23\x01");
