@@ -37,8 +37,9 @@
 // whose number jumped from the frame before it is dropped when the frame
 // after it does not go on from it but lies above the frame before, and in
 // a recording damaged elsewhere when it is the last, or when the place
-// after the damage behind it goes on from the frames before it as well. In data that cannot be positioned (a
-// decompressor's output) the damaged stretch runs to the end.
+// after the damage behind it goes on from the frames before it as well. In
+// data that cannot be positioned (a decompressor's output) the damaged
+// stretch runs to the end.
 //
 // The search judges each place first by what costs nothing (the header's
 // form and its number), and only then walks its camera records; the walks
