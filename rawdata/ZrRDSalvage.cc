@@ -567,6 +567,15 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
       heldFrom = at;
       inside.at = inside.at >= 0 ? std::min(inside.at, heldAt) : heldAt;
     }
+    // Held frames numbered no higher than the frames kept before this one
+    // would step back after the damage: the recording goes on where the
+    // search finds it instead.
+    int64_t heldNumber = 0;
+    if (inside.at >= 0 && !held.empty() && beforeLast.any &&
+        search.numberAt(inside.at, &heldNumber) && heldNumber <= beforeLast.last) {
+      const Place after = search.find(lastStart + 1, INT64_MAX, lastStart + 1, beforeLast, nullptr);
+      if (after.at >= 0) inside.at = after.at;
+    }
     if (inside.at >= 0) {
       --runFrames;
       sequence = beforeLast;

@@ -33,7 +33,8 @@
 // alone); so is a binary frame whose camera records hold the frames that the
 // number of the next frame, after damage or right after it, skips
 // (ZrRDBinaryCamerasHoldFrames()), or of the frame it meets in the copy when
-// the frame after it goes, and the frames it holds are read again. A frame
+// the frame after it goes, and the frames it holds are read again (where
+// they lie above the frames kept before it; else the search goes on). A frame
 // whose number jumped from the frame before it is dropped when the frame
 // after it does not go on from it but lies above the frame before, and in
 // a recording damaged elsewhere when it is the last, or when the place
