@@ -7,6 +7,8 @@
 #ifndef HDRMEND_TESTS_SUPPORT_TESTSUPPORT_H_
 #define HDRMEND_TESTS_SUPPORT_TESTSUPPORT_H_
 
+#include <errno.h>
+#include <signal.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -78,17 +80,26 @@ inline bool EndsWith(const std::string& text, const std::string& end) {
 
 // Named pipes of process `pid` (this one by default) left in /var/tmp by the
 // compressing streams. Other processes' pipes are not looked at: tests run
-// side by side, and theirs come and go.
+// side by side, and theirs come and go. The pid of an ended process may be
+// given to a new one at once (pids wrap quickly while tests start hundreds of
+// programs); while a process bears it, the pipes bearing it are that one's.
 inline std::vector<std::string> OwnPipesInVarTmp(pid_t pid = getpid()) {
-  std::vector<std::string> found;
   const std::string suffix = "." + std::to_string(pid);
-  for (const std::string& name : Listing("/var/tmp")) {
-    if ((name.rfind("compofstream", 0) == 0 || name.rfind("compifstream", 0) == 0) &&
-        EndsWith(name, suffix)) {
-      found.push_back("/var/tmp/" + name);
+  auto list = [&suffix] {
+    std::vector<std::string> found;
+    for (const std::string& name : Listing("/var/tmp")) {
+      if ((name.rfind("compofstream", 0) == 0 || name.rfind("compifstream", 0) == 0) &&
+          EndsWith(name, suffix)) {
+        found.push_back("/var/tmp/" + name);
+      }
     }
-  }
-  return found;
+    return found;
+  };
+  std::vector<std::string> found = list();
+  if (found.empty() || pid == getpid()) return found;
+  if (kill(pid, 0) == 0 || errno == EPERM) return {};
+  // Ended when asked: what a new bearer made may have gone since the listing.
+  return list();
 }
 
 }  // namespace testsupport
