@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -10,6 +11,11 @@
 #include "rawdata/ZrRDFormat.h"
 
 namespace {
+
+// How many frames kept before the last one are remembered: a chain of
+// frames whose camera records hold the frames after them is followed back
+// that far when the last of them goes. Each link takes damage of its own.
+constexpr std::size_t kEarlierFrames = 16;
 
 // What the newest message says, without its full stop.
 std::string Reason() {
@@ -481,9 +487,13 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
   bool unconfirmed = false;
   int64_t lastStart = 0;
   Sequence beforeLast;
-  // The same for the frame kept before it, while both are in the run.
-  int64_t prevStart = 0;
-  Sequence beforePrev;
+  // The same for the frames kept before it in the run, the latest last, as
+  // far back as a chain of frames that hold frames is followed.
+  struct Earlier {
+    int64_t start;
+    Sequence before;
+  };
+  std::deque<Earlier> earlier;
   // Whether the last frame kept goes on from the frame before it, or is
   // where the search found the recording going on; and whether the next
   // frame is.
@@ -498,29 +508,31 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
     plan->kept.push_back({runStart, end, runFrames});
     plan->frames += runFrames;
     runFrames = 0;
+    earlier.clear();
   };
-  // Drops [start, resume), resumes there; false when the plan is full.
   // The frame kept last goes, [*start, *resume) with it: the frame kept
   // before it in the run now meets the frame at *resume in the copy, and
   // when its camera records hold the frames that number skips, as a count
-  // of the copy would find, it goes too, and those frames are read again.
-  auto frameBeforeMayGo = [&](int64_t* start, int64_t* resume, std::string* reason) {
+  // of the copy would find, it goes too, and those frames are read again;
+  // the frame before that then meets the first of them, and so on.
+  auto framesBeforeMayGo = [&](int64_t* start, int64_t* resume, std::string* reason) {
     int64_t next = 0;
     int64_t heldAt = -1;
     std::string why;
-    if (runFrames == 0 || !search.numberAt(*resume, &next) ||
-        !search.holdsFrames(prevStart, *start, sequence.last, next, &heldAt, &why)) {
-      return;
+    while (!earlier.empty() && search.numberAt(*resume, &next) &&
+           search.holdsFrames(earlier.back().start, *start, sequence.last, next, &heldAt, &why)) {
+      --runFrames;
+      sequence = earlier.back().before;
+      *reason = "A frame not of the form a recorder writes: " + why;
+      if (heldFrom != *start) {
+        heldFrom = *start;
+        *resume = heldAt;
+      }
+      *start = earlier.back().start;
+      earlier.pop_back();
     }
-    --runFrames;
-    sequence = beforePrev;
-    *reason = "A frame not of the form a recorder writes: " + why;
-    if (heldFrom != *start) {
-      heldFrom = *start;
-      *resume = heldAt;
-    }
-    *start = prevStart;
   };
+  // Drops [start, resume), resumes there; false when the plan is full.
   auto drop = [&](int64_t start, int64_t resume, const std::string& reason) {
     closeRun(start);
     if (static_cast<int>(plan->dropped.size()) == ZrRDMaxDroppedStretches) {
@@ -583,7 +595,7 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
       int64_t resume = inside.at;
       std::string reason = held.empty() ? "Frames that read whole start inside the frame read here"
                                         : "A frame not of the form a recorder writes: " + held;
-      frameBeforeMayGo(&start, &resume, &reason);
+      framesBeforeMayGo(&start, &resume, &reason);
       if (!drop(start, resume, reason)) return false;
       continue;
     }
@@ -603,7 +615,7 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
         int64_t start = lastStart;
         int64_t resume = at;
         std::string reason = "A frame out of the sequence of the frames around it";
-        frameBeforeMayGo(&start, &resume, &reason);
+        framesBeforeMayGo(&start, &resume, &reason);
         if (!drop(start, resume, reason)) return false;
         // The frame after it fits the window of the frames before, which no
         // frame after it has borne out yet: no place the search found.
@@ -638,8 +650,10 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
         ZnMessages.removeNewerThan(mark);
         lastGoesOn = resumed || (sequence.any && sequence.continues(sequence.last, number));
         resumed = false;
-        prevStart = lastStart;
-        beforePrev = beforeLast;
+        if (runFrames > 0) {
+          earlier.push_back({lastStart, beforeLast});
+          if (earlier.size() > kEarlierFrames) earlier.pop_front();
+        }
         beforeLast = sequence;
         sequence.keep(number, timecode >= 0, at, reader.position());
         lastStart = at;
@@ -715,8 +729,9 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
         heldFrom = at;
         resume = heldAt;
       }
-    } else if (resume >= 0 && start == lastStart && start != at) {
-      frameBeforeMayGo(&start, &resume, &reason);
+    }
+    if (resume >= 0 && start == lastStart && start != at) {
+      framesBeforeMayGo(&start, &resume, &reason);
     }
     if (resume < 0) {
       // Nothing reads whole behind the damage: it runs to the end, which a
