@@ -492,6 +492,7 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
   struct Earlier {
     int64_t start;
     Sequence before;
+    bool goesOn;  // as lastGoesOn for the frame kept last
   };
   std::deque<Earlier> earlier;
   // Whether the last frame kept goes on from the frame before it, or is
@@ -514,21 +515,30 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
   // before it in the run now meets the frame at *resume in the copy, and
   // when its camera records hold the frames that number skips, as a count
   // of the copy would find, it goes too, and those frames are read again;
-  // the frame before that then meets the first of them, and so on.
+  // the frame before that then meets the first of them, and so on. Held
+  // frames read again may step back below a frame whose number jumped from
+  // the frame before it, while they lie above that one: the jump goes too.
   auto framesBeforeMayGo = [&](int64_t* start, int64_t* resume, std::string* reason) {
     int64_t next = 0;
     int64_t heldAt = -1;
     std::string why;
-    while (!earlier.empty() && search.numberAt(*resume, &next) &&
-           search.holdsFrames(earlier.back().start, *start, sequence.last, next, &heldAt, &why)) {
-      --runFrames;
-      sequence = earlier.back().before;
-      *reason = "A frame not of the form a recorder writes: " + why;
-      if (heldFrom != *start) {
-        heldFrom = *start;
-        *resume = heldAt;
+    while (!earlier.empty() && search.numberAt(*resume, &next)) {
+      const Earlier& before = earlier.back();
+      if (search.holdsFrames(before.start, *start, sequence.last, next, &heldAt, &why)) {
+        *reason = "A frame not of the form a recorder writes: " + why;
+        if (heldFrom != *start) {
+          heldFrom = *start;
+          *resume = heldAt;
+        }
+      } else if (!before.goesOn && next <= sequence.last && before.before.any &&
+                 next > before.before.last) {
+        *reason = "A frame out of the sequence of the frames around it";
+      } else {
+        return;
       }
-      *start = earlier.back().start;
+      --runFrames;
+      sequence = before.before;
+      *start = before.start;
       earlier.pop_back();
     }
   };
@@ -648,12 +658,12 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
     } else if (headerRead) {
       if (reader.skipFrame(&why) && why.empty()) {
         ZnMessages.removeNewerThan(mark);
-        lastGoesOn = resumed || (sequence.any && sequence.continues(sequence.last, number));
-        resumed = false;
         if (runFrames > 0) {
-          earlier.push_back({lastStart, beforeLast});
+          earlier.push_back({lastStart, beforeLast, lastGoesOn});
           if (earlier.size() > kEarlierFrames) earlier.pop_front();
         }
+        lastGoesOn = resumed || (sequence.any && sequence.continues(sequence.last, number));
+        resumed = false;
         beforeLast = sequence;
         sequence.keep(number, timecode >= 0, at, reader.position());
         lastStart = at;
