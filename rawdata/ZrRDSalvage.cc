@@ -717,9 +717,10 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
       start = lastStart;
       sequence = beforeLast;
       --runFrames;
-      // The place was found above that frame; the frames kept before it
-      // are what it must go on from now.
-      if (resume >= 0 && sequence.any && place.number <= sequence.last) {
+      // The place was found above that frame, or none was where it bound
+      // the search (its number or its timecode, as a zeroed header has
+      // none); the frames kept before it are what it must go on from now.
+      if (sequence.any && (resume < 0 || place.number <= sequence.last)) {
         place = search.find(start + 1, INT64_MAX, at, sequence, nullptr);
         resume = place.at;
       }

@@ -389,6 +389,22 @@ TEST_F(DamageMatrix, SalvageKeepsExactlyTheIntactFrames) {
          odd.replace(1, 4, r.bytes.substr(r.frameStart(2) + 1, 4));
          b = Holding(r, 10, 12, 14) + odd + b.substr(r.frameStart(16));
        }},
+      {"two frames holding the two after each, the second numbered far below, a frame zeroed",
+       Settings(binary, 3, 5, true, 1000000), 40, {10, 11, 14, 15, 18},
+       [](std::string& b, const Recording& r) {
+         std::string odd = Holding(r, 14, 16, 18).substr(r.frameStart(14));
+         odd[3] = 0;
+         const std::string zeroed =
+             b.substr(r.frameStart(18), 2) + std::string(r.frameSize(18) - 2, '\0');
+         b = Holding(r, 10, 12, 14) + odd + zeroed + b.substr(r.frameStart(19));
+       }},
+      {"a frame's number jumping, the next numbered far below, holding a later frame",
+       Settings(binary, 3, 5, true, 1000000), 40, {10, 11, 12, 13},
+       [](std::string& b, const Recording& r) {
+         b = Holding(r, 11, 14, 15) + b.substr(r.frameStart(15));
+         ++b[r.frameStart(10) + 3];
+         b[r.frameStart(11) + 3] = 0;
+       }},
       {"bytes of a frame's form after the last, its number jumping", Settings(binary), 40, {13},
        [](std::string& b, const Recording& r) {
          std::string forged = r.bytes.substr(r.frameStart(39), 10) + std::string(6, '\0');
@@ -429,7 +445,7 @@ TEST_F(DamageMatrix, SalvageKeepsExactlyTheIntactFrames) {
     CommandResult result = RunCommand(HDRMEND_BINARY, {"--salvage", "take.raw"}, options);
     EXPECT_EQ(result.status, 0) << result.err.substr(0, 1000);
     EXPECT_TRUE(ReadFile(path("take.raw")) == header.str() + intact)
-        << "the frames kept are not exactly the intact ones";
+        << "the frames kept are not exactly the intact ones:\n" << result.err;
     EXPECT_TRUE(ReadFile(path("take.raw.orig")) == damaged);
     unlink(path("take.raw").c_str());
     unlink(path("take.raw.orig").c_str());
