@@ -30,15 +30,17 @@
 // that goes on from no frame before it (the first, or one after a jump in the
 // numbers) when no frame after the damage goes on from it (the place after
 // the damage is then searched again where it was found above that frame
-// alone); so is a binary frame whose camera records hold the frames that the
+// alone, or where none was found); so is a binary frame whose camera records hold the frames that the
 // number of the next frame, after damage or right after it, skips
 // (ZrRDBinaryCamerasHoldFrames()), or of the frame it meets in the copy when
-// the frame after it goes, and the frames it holds are read again (where
-// they lie above the frames kept before it; else the search goes on). A frame
-// whose number jumped from the frame before it is dropped when the frame
-// after it does not go on from it but lies above the frame before, and in
-// a recording damaged elsewhere when it is the last, or when the place
-// after the damage behind it goes on from the frames before it as well. In
+// the frames after it go (followed back through up to sixteen frames kept
+// before), and the frames it holds are read again (where they lie above the
+// frames kept before it; else the search goes on). A frame whose number
+// jumped from the frame before it is dropped when the frame after it does
+// not go on from it but lies above the frame before, and in a recording
+// damaged elsewhere when it is the last, when the place after the damage
+// behind it goes on from the frames before it as well, or when held frames
+// read again lie below it and above the frame before it. In
 // data that cannot be positioned (a decompressor's output) the damaged
 // stretch runs to the end.
 //
