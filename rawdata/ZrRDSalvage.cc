@@ -515,32 +515,53 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
   // before it in the run now meets the frame at *resume in the copy, and
   // when its camera records hold the frames that number skips, as a count
   // of the copy would find, it goes too, and those frames are read again;
-  // the frame before that then meets the first of them, and so on. Held
-  // frames read again may step back below a frame whose number jumped from
-  // the frame before it, while they lie above that one: the jump goes too.
+  // the frame before that then meets the first of them, and so on. A place
+  // numbered no higher than the frames then kept (held frames read again
+  // may be) would step back after the damage: the search goes on from the
+  // frames kept, and where it finds nothing, a frame kept last whose number
+  // jumped from the frame before it goes, as out of their sequence, and the
+  // search is made for the frames before it. *resume is -1 where nothing
+  // goes on.
   auto framesBeforeMayGo = [&](int64_t* start, int64_t* resume, std::string* reason) {
     int64_t next = 0;
     int64_t heldAt = -1;
     std::string why;
-    while (!earlier.empty() && search.numberAt(*resume, &next)) {
-      const Earlier& before = earlier.back();
-      if (search.holdsFrames(before.start, *start, sequence.last, next, &heldAt, &why)) {
+    while (*resume >= 0 && search.numberAt(*resume, &next)) {
+      if (!earlier.empty() &&
+          search.holdsFrames(earlier.back().start, *start, sequence.last, next, &heldAt, &why)) {
         *reason = "A frame not of the form a recorder writes: " + why;
         if (heldFrom != *start) {
           heldFrom = *start;
           *resume = heldAt;
         }
-      } else if (!before.goesOn && next <= sequence.last && before.before.any &&
-                 next > before.before.last) {
-        *reason = "A frame out of the sequence of the frames around it";
-      } else {
+      } else if (!sequence.any || next > sequence.last) {
         return;
+      } else {
+        const Place again = search.find(*start + 1, INT64_MAX, *start + 1, sequence, nullptr);
+        if (again.at >= 0) {
+          *resume = again.at;
+          continue;
+        }
+        if (earlier.empty() || earlier.back().goesOn) {
+          *resume = -1;
+          return;
+        }
+        *reason = "A frame out of the sequence of the frames around it";
       }
       --runFrames;
-      sequence = before.before;
-      *start = before.start;
+      sequence = earlier.back().before;
+      *start = earlier.back().start;
       earlier.pop_back();
     }
+  };
+  // Drops [start, the end of the data): nothing reads whole behind the
+  // damage. A decompressor is read to the end for its verdict.
+  auto dropToEnd = [&](int64_t start, int64_t at, const std::string& reason) {
+    closeRun(start);
+    reader.resumeAt(at);
+    reader.drain();
+    plan->end = std::max(reader.position(), at);
+    plan->dropped.push_back({start, plan->end, plan->frames, reason});
   };
   // Drops [start, resume), resumes there; false when the plan is full.
   auto drop = [&](int64_t start, int64_t resume, const std::string& reason) {
@@ -589,15 +610,6 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
       heldFrom = at;
       inside.at = inside.at >= 0 ? std::min(inside.at, heldAt) : heldAt;
     }
-    // Held frames numbered no higher than the frames kept before this one
-    // would step back after the damage: the recording goes on where the
-    // search finds it instead.
-    int64_t heldNumber = 0;
-    if (inside.at >= 0 && !held.empty() && beforeLast.any &&
-        search.numberAt(inside.at, &heldNumber) && heldNumber <= beforeLast.last) {
-      const Place after = search.find(lastStart + 1, INT64_MAX, lastStart + 1, beforeLast, nullptr);
-      if (after.at >= 0) inside.at = after.at;
-    }
     if (inside.at >= 0) {
       --runFrames;
       sequence = beforeLast;
@@ -606,6 +618,10 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
       std::string reason = held.empty() ? "Frames that read whole start inside the frame read here"
                                         : "A frame not of the form a recorder writes: " + held;
       framesBeforeMayGo(&start, &resume, &reason);
+      if (resume < 0) {
+        dropToEnd(start, at, reason);
+        return true;
+      }
       if (!drop(start, resume, reason)) return false;
       continue;
     }
@@ -626,6 +642,10 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
         int64_t resume = at;
         std::string reason = "A frame out of the sequence of the frames around it";
         framesBeforeMayGo(&start, &resume, &reason);
+        if (resume < 0) {
+          dropToEnd(start, at, reason);
+          return true;
+        }
         if (!drop(start, resume, reason)) return false;
         // The frame after it fits the window of the frames before, which no
         // frame after it has borne out yet: no place the search found.
@@ -745,13 +765,7 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
       framesBeforeMayGo(&start, &resume, &reason);
     }
     if (resume < 0) {
-      // Nothing reads whole behind the damage: it runs to the end, which a
-      // decompressor is read to for its verdict.
-      closeRun(start);
-      reader.resumeAt(at);
-      reader.drain();
-      plan->end = std::max(reader.position(), at);
-      plan->dropped.push_back({start, plan->end, plan->frames, reason});
+      dropToEnd(start, at, reason);
       return true;
     }
     if (!drop(start, resume, reason)) return false;
