@@ -648,8 +648,9 @@ bool ZrRDPlanSalvage(ZrRDFileReader& reader, const ZrRDBytesAt& bytesAt, ZrRDSal
         }
         if (!drop(start, resume, reason)) return false;
         // The frame after it fits the window of the frames before, which no
-        // frame after it has borne out yet: no place the search found.
-        resumed = false;
+        // frame after it has borne out yet: no place the search found, unless
+        // the frames before it went too and the place moved.
+        resumed = resume != at;
         continue;
       }
       reader.resumeAt(at);

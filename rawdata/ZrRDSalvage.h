@@ -35,12 +35,13 @@
 // (ZrRDBinaryCamerasHoldFrames()), or of the frame it meets in the copy when
 // the frames after it go (followed back through up to sixteen frames kept
 // before), and the frames it holds are read again (where they lie above the
-// frames kept before it; else the search goes on). A frame whose number
-// jumped from the frame before it is dropped when the frame after it does
-// not go on from it but lies above the frame before, and in a recording
-// damaged elsewhere when it is the last, when the place after the damage
-// behind it goes on from the frames before it as well, or when held frames
-// read again lie below it and above the frame before it. In
+// frames kept before it; else the search goes on, and where it finds
+// nothing, a frame kept last whose number jumped from the frame before it
+// goes and the search is made for the frames before it). A frame whose
+// number jumped from the frame before it is dropped when the frame after it
+// does not go on from it but lies above the frame before, and in a
+// recording damaged elsewhere when it is the last, or when the place after
+// the damage behind it goes on from the frames before it as well. In
 // data that cannot be positioned (a decompressor's output) the damaged
 // stretch runs to the end.
 //
