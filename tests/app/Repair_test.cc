@@ -447,6 +447,9 @@ TEST_F(RepairTest, JpegRecordingGoesThroughCjpegAndDjpegTakingGsi) {
     bool djpegTakesGsi;
     int status;
     std::string err;  // "<pid>": the command's process id; "<bin>": the stand-ins' folder
+    // A compressor that ends at once may do so before the first write or
+    // after it: the write then fails on the pipe it closed.
+    std::string errWriteFirst = "";
   } cases[] = {
       {true, true, 0, CountReport(25, 20)},
       {true, false, 1,
@@ -459,7 +462,12 @@ TEST_F(RepairTest, JpegRecordingGoesThroughCjpegAndDjpegTakingGsi) {
        CountReport(25, 20) + "<bin>/cjpeg: unknown option -gsi\n"
        "\n\nERROR: Unable to repair \"take.raw.jpeg\".  The file was not changed.\n"
        "       Unable to write \"take.raw.<pid>.jpeg\".\n"
-       "       Compressor 'cjpeg' failed for \"take.raw.<pid>.jpeg\".\n\n"},
+       "       Compressor 'cjpeg' failed for \"take.raw.<pid>.jpeg\".\n\n",
+       CountReport(25, 20) + "<bin>/cjpeg: unknown option -gsi\n"
+       "\n\nERROR: Unable to repair \"take.raw.jpeg\".  The file was not changed.\n"
+       "       Compressor 'cjpeg' failed for \"take.raw.<pid>.jpeg\".\n"
+       "       Unable to write \"take.raw.<pid>.jpeg\".\n"
+       "       Broken pipe.\n\n"},
   };
   Recording rec = Recording().claiming(25);
   for (const Case& c : cases) {
@@ -481,9 +489,14 @@ TEST_F(RepairTest, JpegRecordingGoesThroughCjpegAndDjpegTakingGsi) {
     options.env = {"PATH=" + bin.path() + ":/usr/bin:/bin"};
     CommandResult r = Repair("take.raw.jpeg", options);
     EXPECT_EQ(r.status, c.status);
-    std::string err = WithPid(c.err, r.pid);
-    for (size_t at; (at = err.find("<bin>")) != std::string::npos;) err.replace(at, 5, bin.path());
-    EXPECT_EQ(r.err, err);
+    auto expected = [&](const std::string& text) {
+      std::string err = WithPid(text, r.pid);
+      for (size_t at; (at = err.find("<bin>")) != std::string::npos;) err.replace(at, 5, bin.path());
+      return err;
+    };
+    if (c.errWriteFirst.empty() || r.err != expected(c.errWriteFirst)) {
+      EXPECT_EQ(r.err, expected(c.err));
+    }
     EXPECT_EQ(Listing(), std::set<std::string>({"take.raw.jpeg"}));
     if (c.status == 0) {
       // The stand-ins pass the bytes through: the ".jpeg" holds the recording.
